@@ -1,0 +1,41 @@
+# The Windows program: cross-compiled with MinGW-w64, one static .exe.
+enable_language(RC)
+
+configure_file(cmake/build_config.h.in ${CMAKE_BINARY_DIR}/generated/build_config.h @ONLY)
+
+# Windows 7 is the oldest system we run on: its headers hide newer APIs, so a
+# direct call to one fails to compile; newer ones are looked up at run time.
+set(ZARVELO_WINDOWS_DEFINES UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601
+                            WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
+
+add_library(zarvelo_win32 STATIC
+  src/platform/win32/win32_downloader.cpp
+  src/platform/win32/win32_environment.cpp
+  src/platform/win32/win32_file_system.cpp
+  src/platform/win32/win32_form.cpp
+  src/platform/win32/long_path.cpp)
+target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
+                           ${CMAKE_BINARY_DIR}/generated)
+target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
+target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
+target_link_libraries(zarvelo_win32 PUBLIC winhttp comctl32 ole32 shell32 uuid gdi32 user32)
+
+set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
+target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
+
+add_executable(installer WIN32 src/app/main.cpp resources/installer.rc)
+set_target_properties(installer PROPERTIES OUTPUT_NAME "Zarvelo _Plugin_for_cdr")
+target_compile_options(installer PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
+target_link_libraries(installer PRIVATE zarvelo_logic zarvelo_win32)
+target_link_options(installer PRIVATE -municode -static -s -Wl,--gc-sections)
+# windres reads the .rc as UTF-8 and needs the icon and manifest beside it.
+set_source_files_properties(resources/installer.rc PROPERTIES
+  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/installer.ico;${PROJECT_SOURCE_DIR}/resources/installer.manifest")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+if(ZARVELO_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests/windows)
+endif()

@@ -1,0 +1,44 @@
+// One install attempt: download the plug-in into TEMP, place it into the
+// chosen version's GMS folder, verify it and report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/downloader.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/form.h"
+
+namespace zarvelo {
+
+inline constexpr wchar_t kTempFileName[] = L"Zarvelo_CDRplugin.gip";
+inline constexpr wchar_t kPluginFileName[] = L"ZarveloVector.gms";
+// The new plug-in is written under this name beside the old one and only
+// then swapped in, so a failed attempt never costs the user a working
+// plug-in.
+inline constexpr wchar_t kStagingSuffix[] = L".download";
+
+class PluginInstaller {
+ public:
+  PluginInstaller(Form& form, const Environment& env, FileSystem& fs, Downloader& net,
+                  std::wstring downloadUrl);
+
+  // Runs one attempt for `targetPath` (a version's Draw folder). Returns once
+  // the download has started; the attempt ends on the user-interface thread
+  // when the download does.
+  void DownloadAndInstall(const std::wstring& targetPath);
+
+ private:
+  void Install(const std::wstring& targetPath, const std::wstring& tempFile,
+               std::int32_t result);
+  void Fail(const std::wstring& status, const std::wstring& message);
+
+  Form& form_;
+  const Environment& env_;
+  FileSystem& fs_;
+  Downloader& net_;
+  std::wstring downloadUrl_;
+};
+
+}  // namespace zarvelo

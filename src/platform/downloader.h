@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zarvelo {
+
+// The URL download service. One transfer at a time.
+class Downloader {
+ public:
+  // 0 when the whole body was written to the file; otherwise a negative
+  // HRESULT (INET_E_*, E_ABORT, or HRESULT_FROM_WIN32 of a file error).
+  using Done = std::function<void(std::int32_t result)>;
+
+  virtual ~Downloader() = default;
+
+  // Fetches `url` from the server (never from a cache) into `file`, creating
+  // or replacing it, and calls `done` on the user-interface thread when the
+  // transfer has ended. The window keeps working meanwhile.
+  virtual void Start(const std::wstring& url, const std::wstring& file, Done done) = 0;
+};
+
+}  // namespace zarvelo

@@ -1,0 +1,61 @@
+// File and folder operations the installer's logic needs. Paths are full
+// Windows paths joined by plain concatenation; implementations accept paths
+// of any length and any Unicode characters.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/error.h"
+
+namespace zarvelo {
+
+// Attribute masks for Dir: kVbNormal sees normal files only (not hidden or
+// system ones, not folders); kVbDirectory sees folders as well.
+inline constexpr unsigned kVbNormal = 0;
+inline constexpr unsigned kVbDirectory = 16;
+
+struct Folder {
+  std::wstring Name;  // last path component, as stored
+  std::wstring Path;  // full path, no trailing separator
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The name of the entry at `path` when it matches `attributes`, else empty
+  // text (also when the query itself fails).
+  virtual std::wstring Dir(const std::wstring& path, unsigned attributes) const = 0;
+
+  // Creates one folder whose parent exists.
+  virtual Status MakeDir(const std::wstring& path) = 0;
+
+  // Deletes one file.
+  virtual Status KillFile(const std::wstring& path) = 0;
+
+  // Writes a copy of `source` at `destination`, replacing a file there.
+  virtual Status FileCopy(const std::wstring& source, const std::wstring& destination) = 0;
+
+  virtual Result<std::int64_t> FileLen(const std::wstring& path) const = 0;
+
+  // True when both files hold exactly the same bytes.
+  virtual Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const = 0;
+
+  // Moves `source` to `target` in one step, replacing an existing target
+  // even when it is read-only or hidden. On failure both files are left as
+  // they were.
+  virtual Status MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
+
+  // The folder service.
+  virtual bool FolderExists(const std::wstring& path) const = 0;
+  virtual Result<Folder> GetFolder(const std::wstring& path) const = 0;
+  // Visits the direct subfolders of `folder` in the system's order. A
+  // failure part-way ends the walk and is returned; the folders visited so
+  // far stay visited.
+  virtual Status SubFolders(const Folder& folder,
+                            const std::function<void(const Folder&)>& visit) const = 0;
+};
+
+}  // namespace zarvelo

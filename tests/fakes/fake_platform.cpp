@@ -1,0 +1,256 @@
+#include "fake_platform.h"
+
+#include <algorithm>
+
+namespace zarvelo::fake {
+namespace {
+
+std::wstring Fold(const std::wstring& path) {
+  std::wstring folded = path;
+  for (wchar_t& c : folded)
+    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+  return folded;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return Fold(a) == Fold(b); }
+
+std::wstring Parent(const std::wstring& path) {
+  const auto slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring LastComponent(const std::wstring& path) {
+  return path.substr(path.rfind(L'\\') + 1);
+}
+
+}  // namespace
+
+std::wstring FakeEnvironment::EnvironVar(const std::wstring& name) const {
+  for (const auto& [key, value] : vars)
+    if (SamePath(key, name)) return value;
+  return L"";
+}
+
+FakeFileSystem::Entry* FakeFileSystem::Find(const std::wstring& path) {
+  for (Entry& entry : entries_)
+    if (SamePath(entry.path, path)) return &entry;
+  return nullptr;
+}
+
+const FakeFileSystem::Entry* FakeFileSystem::Find(const std::wstring& path) const {
+  return const_cast<FakeFileSystem*>(this)->Find(path);
+}
+
+bool FakeFileSystem::ParentIsFolder(const std::wstring& path) const {
+  const std::wstring parent = Parent(path);
+  if (parent.size() == 2 && parent[1] == L':') return true;  // a drive root
+  const Entry* entry = Find(parent);
+  return entry != nullptr && entry->folder;
+}
+
+void FakeFileSystem::AddFolder(const std::wstring& path) {
+  if (Exists(path) || path.size() <= 2) return;
+  AddFolder(Parent(path));
+  entries_.push_back({path, true, {}, false, false, false});
+}
+
+void FakeFileSystem::AddFile(const std::wstring& path, std::string bytes) {
+  AddFolder(Parent(path));
+  if (Entry* entry = Find(path)) {
+    entry->bytes = std::move(bytes);
+    return;
+  }
+  entries_.push_back({path, false, std::move(bytes), false, false, false});
+}
+
+void FakeFileSystem::Fail(Op op, const std::wstring& path, WinError error, int times) {
+  faults_.push_back({op, path, error, times});
+}
+
+void FakeFileSystem::FailSubFoldersAfter(int visited, WinError error) {
+  subFolderLimit_ = visited;
+  subFolderError_ = error;
+}
+
+std::optional<WinError> FakeFileSystem::Injected(Op op, const std::wstring& path) const {
+  for (Fault& fault : faults_) {
+    if (fault.op != op || fault.times == 0) continue;
+    if (!fault.path.empty() && !SamePath(fault.path, path)) continue;
+    if (fault.times > 0) --fault.times;
+    return fault.error;
+  }
+  return std::nullopt;
+}
+
+std::wstring FakeFileSystem::Dir(const std::wstring& path, unsigned attributes) const {
+  if (Injected(Op::Dir, path)) return L"";
+  const Entry* entry = Find(path);
+  if (entry == nullptr) return L"";
+  if (entry->folder && (attributes & kVbDirectory) == 0) return L"";
+  if (entry->hidden && (attributes & 2u) == 0) return L"";
+  return LastComponent(entry->path);
+}
+
+Status FakeFileSystem::MakeDir(const std::wstring& path) {
+  if (auto error = Injected(Op::MakeDir, path)) return Status(*error);
+  if (Exists(path)) return Status(kErrorAlreadyExists);
+  if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
+  entries_.push_back({path, true, {}, false, false, false});
+  return Status::Ok();
+}
+
+Status FakeFileSystem::KillFile(const std::wstring& path) {
+  if (auto error = Injected(Op::KillFile, path)) return Status(*error);
+  Entry* entry = Find(path);
+  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
+  if (entry->readOnly) return Status(kErrorAccessDenied);
+  if (entry->inUse) return Status(kErrorSharingViolation);
+  entries_.erase(entries_.begin() + (entry - entries_.data()));
+  return Status::Ok();
+}
+
+Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& bytes) {
+  if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
+  if (Entry* entry = Find(path)) {
+    if (entry->folder || entry->readOnly) return Status(kErrorAccessDenied);
+    if (entry->inUse) return Status(kErrorSharingViolation);
+    entry->bytes = bytes;
+    return Status::Ok();
+  }
+  entries_.push_back({path, false, bytes, false, false, false});
+  return Status::Ok();
+}
+
+Status FakeFileSystem::FileCopy(const std::wstring& source, const std::wstring& destination) {
+  if (auto error = Injected(Op::FileCopy, destination)) return Status(*error);
+  const Entry* from = Find(source);
+  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
+  const std::string bytes = from->bytes;
+  return WriteFile(destination, bytes);
+}
+
+Result<std::int64_t> FakeFileSystem::FileLen(const std::wstring& path) const {
+  if (auto error = Injected(Op::FileLen, path)) return Status(*error);
+  const Entry* entry = Find(path);
+  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
+  return static_cast<std::int64_t>(entry->bytes.size());
+}
+
+Result<bool> FakeFileSystem::FilesEqual(const std::wstring& a, const std::wstring& b) const {
+  if (auto error = Injected(Op::FilesEqual, b)) return Status(*error);
+  const Entry* first = Find(a);
+  const Entry* second = Find(b);
+  if (first == nullptr || second == nullptr || first->folder || second->folder)
+    return Status(kErrorFileNotFound);
+  return first->bytes == second->bytes;
+}
+
+Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstring& target) {
+  if (auto error = Injected(Op::MoveReplacing, target)) return Status(*error);
+  Entry* from = Find(source);
+  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
+  if (!ParentIsFolder(target)) return Status(kErrorPathNotFound);
+  if (Entry* to = Find(target)) {
+    if (to->folder) return Status(kErrorAccessDenied);
+    if (to->inUse) return Status(kErrorSharingViolation);
+    // Replaced whatever its attributes; the new file keeps the source's.
+    *to = Entry{to->path, false, from->bytes, from->readOnly, from->hidden, false};
+    entries_.erase(entries_.begin() + (Find(source) - entries_.data()));
+    return Status::Ok();
+  }
+  from->path = target;
+  return Status::Ok();
+}
+
+bool FakeFileSystem::FolderExists(const std::wstring& path) const {
+  const Entry* entry = Find(path);
+  return entry != nullptr && entry->folder;
+}
+
+Result<Folder> FakeFileSystem::GetFolder(const std::wstring& path) const {
+  if (auto error = Injected(Op::GetFolder, path)) return Status(*error);
+  const Entry* entry = Find(path);
+  if (entry == nullptr || !entry->folder) return Status(kErrorPathNotFound);
+  return Folder{LastComponent(entry->path), entry->path};
+}
+
+Status FakeFileSystem::SubFolders(const Folder& folder,
+                                  const std::function<void(const Folder&)>& visit) const {
+  int visited = 0;
+  for (const Entry& entry : entries_) {
+    if (!entry.folder || !SamePath(Parent(entry.path), folder.Path)) continue;
+    if (visited == subFolderLimit_) return Status(subFolderError_);
+    visit(Folder{LastComponent(entry.path), entry.path});
+    ++visited;
+  }
+  return Status::Ok();
+}
+
+void FakeDownloader::Start(const std::wstring& url, const std::wstring& file, Done done) {
+  urls.push_back(url);
+  files.push_back(file);
+  file_ = file;
+  pending_ = std::move(done);
+  if (completeAtOnce) Complete();
+}
+
+void FakeDownloader::Complete() {
+  Done done = std::move(pending_);
+  pending_ = nullptr;
+  std::int32_t outcome = result;
+  if (body) {
+    const Status written = fs_.WriteFile(file_, *body);
+    if (!written.ok() && outcome == 0) outcome = HResultFromWin32(written.error());
+  }
+  done(outcome);
+}
+
+void FakeButton::SetEnabled(bool value) {
+  enabled = value;
+  if (log) log->push_back((value ? L"enable " : L"disable ") + std::to_wstring(index));
+}
+
+FakeForm::FakeForm(const FormDesign& design) {
+  buttons.reserve(64);
+  for (const ControlDesign& control : design.Controls) {
+    if (control.Kind != ControlKind::CommandButton) continue;
+    FakeButton button;
+    button.bounds = control.Rect;
+    button.caption = control.Text;
+    button.log = &log;
+    buttons.push_back(button);
+  }
+}
+
+Status FakeForm::LoadButton(int index) {
+  if (index == failLoadAt) return Status(kErrorNotEnoughMemory);
+  if (index != UBound() + 1 || buttons.size() == buttons.capacity())
+    return Status(kErrorAlreadyExists);
+  FakeButton copy = buttons.front();
+  copy.visible = false;
+  copy.index = index;
+  buttons.push_back(copy);
+  return Status::Ok();
+}
+
+void FakeForm::SetDetail(const std::wstring& caption) {
+  detail = caption;
+  log.push_back(L"status " + caption);
+}
+
+void FakeForm::MsgBox(const std::wstring& prompt, const std::wstring& title) {
+  bool anyEnabled = false;
+  for (const FakeButton& button : buttons) anyEnabled = anyEnabled || button.enabled;
+  dialogs.push_back({prompt, title, anyEnabled});
+  log.push_back(L"dialog " + prompt);
+}
+
+bool FakeForm::AllEnabled() const {
+  return std::all_of(buttons.begin(), buttons.end(), [](const FakeButton& b) { return b.enabled; });
+}
+
+bool FakeForm::NoneEnabled() const {
+  return std::none_of(buttons.begin(), buttons.end(), [](const FakeButton& b) { return b.enabled; });
+}
+
+}  // namespace zarvelo::fake

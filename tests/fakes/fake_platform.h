@@ -1,0 +1,156 @@
+// An in-memory, Windows-like platform for the portable logic's tests:
+// case-insensitive paths, folders that must exist before their children,
+// read-only/hidden files, files held open by "another program", and
+// failures injected per operation and path.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/downloader.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/form.h"
+
+namespace zarvelo::fake {
+
+class FakeEnvironment : public Environment {
+ public:
+  std::map<std::wstring, std::wstring> vars;
+  std::wstring systemTemp = L"C:\\Windows\\Temp";
+
+  std::wstring EnvironVar(const std::wstring& name) const override;
+  std::wstring SystemTempFolder() const override { return systemTemp; }
+};
+
+enum class Op { Dir, MakeDir, KillFile, FileCopy, FileLen, FilesEqual, MoveReplacing, GetFolder };
+
+class FakeFileSystem : public FileSystem {
+ public:
+  struct Entry {
+    std::wstring path;  // as created
+    bool folder = false;
+    std::string bytes;
+    bool readOnly = false;
+    bool hidden = false;
+    bool inUse = false;  // held open by another program without sharing
+  };
+
+  // Set-up helpers: create parents as needed.
+  void AddFolder(const std::wstring& path);
+  void AddFile(const std::wstring& path, std::string bytes);
+  Entry* Find(const std::wstring& path);
+  const Entry* Find(const std::wstring& path) const;
+  bool Exists(const std::wstring& path) const { return Find(path) != nullptr; }
+
+  // The next call of `op` on `path` (any path when empty) fails with `error`;
+  // `times` < 0 means every call.
+  void Fail(Op op, const std::wstring& path, WinError error, int times = -1);
+  // SubFolders fails with `error` after visiting `visited` folders.
+  void FailSubFoldersAfter(int visited, WinError error);
+
+  std::wstring Dir(const std::wstring& path, unsigned attributes) const override;
+  Status MakeDir(const std::wstring& path) override;
+  Status KillFile(const std::wstring& path) override;
+  Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
+  Result<std::int64_t> FileLen(const std::wstring& path) const override;
+  Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const override;
+  Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  bool FolderExists(const std::wstring& path) const override;
+  Result<Folder> GetFolder(const std::wstring& path) const override;
+  Status SubFolders(const Folder& folder,
+                    const std::function<void(const Folder&)>& visit) const override;
+
+  // Writes a file the way a download does: the parent must exist.
+  Status WriteFile(const std::wstring& path, const std::string& bytes);
+
+ private:
+  struct Fault {
+    Op op;
+    std::wstring path;
+    WinError error;
+    int times;
+  };
+  std::optional<WinError> Injected(Op op, const std::wstring& path) const;
+  bool ParentIsFolder(const std::wstring& path) const;
+
+  std::vector<Entry> entries_;  // in creation order, which is enumeration order
+  mutable std::vector<Fault> faults_;
+  int subFolderLimit_ = -1;
+  WinError subFolderError_ = 0;
+};
+
+// Answers a download by writing `body` (when given) and reporting `result`.
+class FakeDownloader : public Downloader {
+ public:
+  explicit FakeDownloader(FakeFileSystem& fs) : fs_(fs) {}
+
+  std::int32_t result = 0;
+  std::optional<std::string> body = std::string("plug-in bytes");
+  bool completeAtOnce = true;  // false: the test calls Complete()
+
+  std::vector<std::wstring> urls, files;
+
+  void Start(const std::wstring& url, const std::wstring& file, Done done) override;
+  bool Pending() const { return static_cast<bool>(pending_); }
+  void Complete();
+
+ private:
+  FakeFileSystem& fs_;
+  std::wstring file_;
+  Done pending_;
+};
+
+struct FakeButton : CommandButton {
+  TwipRect bounds;
+  std::wstring caption, tag, toolTip;
+  bool enabled = true, visible = true;
+  std::vector<std::wstring>* log = nullptr;
+  int index = 0;
+
+  TwipRect Bounds() const override { return bounds; }
+  void SetBounds(const TwipRect& rect) override { bounds = rect; }
+  void SetCaption(const std::wstring& text) override { caption = text; }
+  std::wstring Tag() const override { return tag; }
+  void SetTag(const std::wstring& text) override { tag = text; }
+  bool Enabled() const override { return enabled; }
+  void SetEnabled(bool value) override;
+  void SetVisible(bool value) override { visible = value; }
+  void SetToolTip(const std::wstring& text) override { toolTip = text; }
+};
+
+// Records what the logic does to the window. `log` keeps the order of status
+// texts, dialogs and button changes.
+class FakeForm : public Form {
+ public:
+  explicit FakeForm(const FormDesign& design);
+
+  struct Dialog {
+    std::wstring prompt, title;
+    bool anyButtonEnabled;  // while the dialog was up
+  };
+
+  std::vector<FakeButton> buttons;  // never reallocated under a reference:
+                                    // reserved for 64 elements
+  std::wstring detail;
+  std::optional<float> height;
+  std::vector<Dialog> dialogs;
+  std::vector<std::wstring> log;
+  int failLoadAt = -1;
+
+  int UBound() const override { return static_cast<int>(buttons.size()) - 1; }
+  CommandButton& cmdDownloadInstall(int index) override { return buttons.at(index); }
+  Status LoadButton(int index) override;
+  void SetDetail(const std::wstring& caption) override;
+  void SetHeight(float twips) override { height = twips; }
+  void MsgBox(const std::wstring& prompt, const std::wstring& title) override;
+
+  bool AllEnabled() const;
+  bool NoneEnabled() const;
+};
+
+}  // namespace zarvelo::fake

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "detect/corel_scan.h"
+#include "fakes/fake_platform.h"
+
+namespace zarvelo {
+namespace {
+
+using fake::FakeEnvironment;
+using fake::FakeFileSystem;
+
+constexpr wchar_t kProfile[] = L"C:\\Users\\设计师";
+const std::wstring kCorel = std::wstring(kProfile) + L"\\AppData\\Roaming\\Corel";
+
+struct Scan {
+  std::vector<std::wstring> names, paths;
+};
+
+Scan RunScan(const FakeEnvironment& env, const FakeFileSystem& fs) {
+  Scan scan;
+  scan.names = {L"stale"};  // the scan replaces whatever the caller held
+  DetectCorelVersions(env, fs, scan.names, scan.paths);
+  EXPECT_EQ(scan.names.size(), scan.paths.size());
+  return scan;
+}
+
+class CorelScanTest : public ::testing::Test {
+ protected:
+  CorelScanTest() { env.vars[L"USERPROFILE"] = kProfile; }
+  void Version(const std::wstring& name, bool withDraw = true) {
+    fs.AddFolder(kCorel + L"\\" + name);
+    if (withDraw) fs.AddFolder(kCorel + L"\\" + name + L"\\Draw");
+  }
+  FakeEnvironment env;
+  FakeFileSystem fs;
+};
+
+TEST_F(CorelScanTest, MissingCorelFolderGivesNoVersions) {
+  fs.AddFolder(kProfile);
+  const Scan scan = RunScan(env, fs);
+  EXPECT_TRUE(scan.names.empty());
+}
+
+TEST_F(CorelScanTest, KeepsOnlyCorelDrawFoldersWithDrawInEnumerationOrder) {
+  Version(L"CorelDRAW Graphics Suite 2022", /*withDraw=*/false);
+  Version(L"Corel PHOTO-PAINT");
+  Version(L"coreldraw graphics suite x7");
+  Version(L"CorelDRAW Graphics Suite 2020");
+  Version(L"My CORELDRAW backup");
+  fs.AddFile(kCorel + L"\\CorelDRAW.txt", "not a folder");
+  fs.AddFolder(kCorel + L"\\Corel Draw 9\\Draw");  // no "CorelDRAW" in its name
+
+  const Scan scan = RunScan(env, fs);
+  const std::vector<std::wstring> names = {L"coreldraw graphics suite x7",
+                                           L"CorelDRAW Graphics Suite 2020",
+                                           L"My CORELDRAW backup"};
+  EXPECT_EQ(scan.names, names);
+  ASSERT_EQ(scan.paths.size(), 3u);
+  for (size_t i = 0; i < names.size(); ++i)
+    EXPECT_EQ(scan.paths[i], kCorel + L"\\" + names[i] + L"\\Draw");
+}
+
+TEST_F(CorelScanTest, DoesNotLookBelowDirectSubfolders) {
+  fs.AddFolder(kCorel + L"\\Archive\\CorelDRAW Graphics Suite 2019\\Draw");
+  EXPECT_TRUE(RunScan(env, fs).names.empty());
+}
+
+TEST_F(CorelScanTest, FailureWhileEnumeratingKeepsWhatWasFound) {
+  Version(L"CorelDRAW Graphics Suite 2019");
+  Version(L"CorelDRAW Graphics Suite 2020");
+  Version(L"CorelDRAW Graphics Suite 2021");
+  fs.FailSubFoldersAfter(2, kErrorAccessDenied);
+  const Scan scan = RunScan(env, fs);
+  EXPECT_EQ(scan.names, (std::vector<std::wstring>{L"CorelDRAW Graphics Suite 2019",
+                                                   L"CorelDRAW Graphics Suite 2020"}));
+}
+
+TEST_F(CorelScanTest, UnreadableRootGivesNoVersions) {
+  Version(L"CorelDRAW Graphics Suite 2020");
+  fs.Fail(fake::Op::GetFolder, kCorel, kErrorAccessDenied);
+  EXPECT_TRUE(RunScan(env, fs).names.empty());
+}
+
+TEST_F(CorelScanTest, UnsetProfileLooksBelowTheDriveRoot) {
+  env.vars.clear();
+  fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");
+  const Scan scan = RunScan(env, fs);
+  EXPECT_EQ(scan.paths, (std::vector<std::wstring>{L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw"}));
+}
+
+TEST(ContainsIgnoringCase, MatchesAsciiLettersInAnyCase) {
+  struct Case {
+    const wchar_t* text;
+    bool found;
+  } cases[] = {
+      {L"CorelDRAW", true},          {L"xcoreldrawx", true},  {L"CORELDRAW 2020", true},
+      {L"Corel DRAW", false},        {L"CorelDRA", false},    {L"", false},
+      {L"ＣｏｒｅｌＤＲＡＷ", false},  // full-width letters are other characters
+  };
+  for (const Case& c : cases) EXPECT_EQ(ContainsIgnoringCase(c.text, L"CorelDRAW"), c.found) << c.text;
+}
+
+}  // namespace
+}  // namespace zarvelo
