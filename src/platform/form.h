@@ -36,11 +36,12 @@ struct ControlDesign {
 
 // What the window looks like before the load handler runs. Controls are
 // listed in tab order; the one command button is element 0 of the button
-// array.
+// array, and element k gets its Id + k.
 struct FormDesign {
   std::wstring Title;
   float ClientWidth = 0, ClientHeight = 0;
   std::vector<ControlDesign> Controls;
+  int StatusLabelId = 0;  // the label SetDetail writes
 };
 
 class CommandButton {

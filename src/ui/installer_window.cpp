@@ -23,6 +23,7 @@ FormDesign InstallerDesign() {
        texts::kTemplateButton, defaultFont},
       {kLabel1Id, ControlKind::Label, {240, 1320, 3975, 495}, texts::kWebsite, defaultFont},
   };
+  design.StatusLabelId = kLblDetailId;
   return design;
 }
 

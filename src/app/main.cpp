@@ -1,0 +1,92 @@
+// Start-up: create the installer window, fill it from the version scan, and
+// run it until the user closes it.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <utility>
+
+#include "build_config.h"
+#include "install/plugin_install.h"
+#include "platform/win32/dpi.h"
+#include "platform/win32/win32_downloader.h"
+#include "platform/win32/win32_environment.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_form.h"
+#include "resources/resource.h"
+#include "ui/install_buttons.h"
+#include "ui/installer_window.h"
+
+namespace zarvelo {
+namespace {
+
+// Clears the taskbar progress when a transfer ends, before the attempt
+// reports its outcome.
+class TaskbarDownloader : public Downloader {
+ public:
+  TaskbarDownloader(Downloader& inner, win32::Win32Form& form) : inner_(inner), form_(form) {}
+  void Start(const std::wstring& url, const std::wstring& file, Done done) override {
+    form_.SetProgress(0, 0);
+    inner_.Start(url, file, [this, done = std::move(done)](std::int32_t result) {
+      form_.ClearProgress();
+      done(result);
+    });
+  }
+
+ private:
+  Downloader& inner_;
+  win32::Win32Form& form_;
+};
+
+class ComApartment {
+ public:
+  ComApartment() : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ~ComApartment() {
+    if (ok_) ::CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool ok_;
+};
+
+int Run(HINSTANCE instance, int showCommand) {
+  win32::EnableDpiAwareness();
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                      ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  ComApartment com;
+
+  win32::Win32Environment env;
+  win32::Win32FileSystem fs;
+  win32::Win32Form form;
+  const Status created = form.Create(instance, InstallerDesign(), IDI_APP);
+  if (!created.ok()) return static_cast<int>(created.error());
+
+  std::shared_ptr<win32::UiQueue> queue = form.queue();
+  win32::Win32Downloader net(
+      [queue](std::function<void()> task) { queue->Post(std::move(task)); },
+      [&form](std::uint64_t received, std::uint64_t total) { form.SetProgress(received, total); });
+  TaskbarDownloader reportingNet(net, form);
+  PluginInstaller installer(form, env, fs, reportingNet, ZARVELO_DOWNLOAD_URL);
+  form.OnClick([&form, &installer](int index) { cmdDownloadInstall_Click(form, installer, index); });
+
+  Form_Load(form, env, fs);
+  form.Show(showCommand);
+  const int exitCode = form.RunMessageLoop();
+
+  // Closing the window during a download cancels it; the partial file goes
+  // with it.
+  net.Cancel();
+  net.WaitIdle(1500);
+  return exitCode;
+}
+
+}  // namespace
+}  // namespace zarvelo
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  return zarvelo::Run(instance, showCommand);
+}

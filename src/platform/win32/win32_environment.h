@@ -1,0 +1,16 @@
+// Environment variables and the system temp folder, read from Windows.
+#pragma once
+
+#include <string>
+
+#include "platform/environment.h"
+
+namespace zarvelo::win32 {
+
+class Win32Environment : public Environment {
+ public:
+  std::wstring EnvironVar(const std::wstring& name) const override;
+  std::wstring SystemTempFolder() const override;
+};
+
+}  // namespace zarvelo::win32

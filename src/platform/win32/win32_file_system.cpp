@@ -1,0 +1,198 @@
+#include "platform/win32/win32_file_system.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/win32/handles.h"
+#include "platform/win32/long_path.h"
+
+namespace zarvelo::win32 {
+namespace {
+
+// Dir's mask bits besides kVbDirectory: without them hidden and system
+// entries are not reported.
+constexpr unsigned kVbHidden = 2;
+constexpr unsigned kVbSystem = 4;
+
+// Attributes that make MoveFileEx refuse to replace a file.
+constexpr DWORD kStickyAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+constexpr DWORD kCompareChunk = 64 * 1024;
+
+// The calling thread's last error as a failure; never a success, even if an
+// API forgot to set one.
+Status LastError() {
+  const DWORD error = ::GetLastError();
+  return Status(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+}
+
+Status Check(BOOL succeeded) { return succeeded ? Status::Ok() : LastError(); }
+
+bool IsDotEntry(const wchar_t* name) {
+  return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Strips trailing separators, but keeps the one of a drive root ("C:\"):
+// "C:" alone would mean that drive's current folder.
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  while (path.size() > 1 && IsSeparator(path.back()) && path[path.size() - 2] != L':')
+    path.pop_back();
+  return path;
+}
+
+FileHandle OpenForReading(const std::wstring& path) {
+  return FileHandle(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// Reads until `buffer` is full or the file ends.
+bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
+  got = 0;
+  while (got < size) {
+    DWORD read = 0;
+    if (!::ReadFile(file, buffer + got, size - got, &read, nullptr)) return false;
+    if (read == 0) break;
+    got += read;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring Win32FileSystem::Dir(const std::wstring& path, unsigned attributes) const {
+  WIN32_FIND_DATAW data;
+  const FindHandle find(::FindFirstFileW(ExtendedPath(path).c_str(), &data));
+  if (!find) return std::wstring();
+  const DWORD found = data.dwFileAttributes;
+  if ((found & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & kVbDirectory)) return std::wstring();
+  if ((found & FILE_ATTRIBUTE_HIDDEN) && !(attributes & kVbHidden)) return std::wstring();
+  if ((found & FILE_ATTRIBUTE_SYSTEM) && !(attributes & kVbSystem)) return std::wstring();
+  return data.cFileName;
+}
+
+Status Win32FileSystem::MakeDir(const std::wstring& path) {
+  return Check(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr));
+}
+
+Status Win32FileSystem::KillFile(const std::wstring& path) {
+  return Check(::DeleteFileW(ExtendedPath(path).c_str()));
+}
+
+Status Win32FileSystem::FileCopy(const std::wstring& source, const std::wstring& destination) {
+  return Check(::CopyFileW(ExtendedPath(source).c_str(), ExtendedPath(destination).c_str(), FALSE));
+}
+
+Result<std::int64_t> Win32FileSystem::FileLen(const std::wstring& path) const {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
+    return LastError();
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return Status(ERROR_FILE_NOT_FOUND);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                   data.nFileSizeLow);
+}
+
+Result<bool> Win32FileSystem::FilesEqual(const std::wstring& a, const std::wstring& b) const {
+  const FileHandle first = OpenForReading(a);
+  if (!first) return LastError();
+  const FileHandle second = OpenForReading(b);
+  if (!second) return LastError();
+
+  LARGE_INTEGER firstSize, secondSize;
+  if (!::GetFileSizeEx(first.get(), &firstSize) || !::GetFileSizeEx(second.get(), &secondSize))
+    return LastError();
+  if (firstSize.QuadPart != secondSize.QuadPart) return false;
+
+  const std::unique_ptr<char[]> buffers(new (std::nothrow) char[2 * kCompareChunk]);
+  if (!buffers) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  char* const firstChunk = buffers.get();
+  char* const secondChunk = buffers.get() + kCompareChunk;
+  for (;;) {
+    DWORD firstGot = 0, secondGot = 0;
+    if (!ReadFull(first.get(), firstChunk, kCompareChunk, firstGot)) return LastError();
+    if (!ReadFull(second.get(), secondChunk, kCompareChunk, secondGot)) return LastError();
+    // Sizes can still differ here if a file changed while we read it.
+    if (firstGot != secondGot) return false;
+    if (std::memcmp(firstChunk, secondChunk, firstGot) != 0) return false;
+    if (firstGot < kCompareChunk) return true;
+  }
+}
+
+Status Win32FileSystem::MoveReplacing(const std::wstring& source, const std::wstring& target) {
+  const std::wstring from = ExtendedPath(source);
+  const std::wstring to = ExtendedPath(target);
+
+  // MoveFileEx will not replace a read-only file; clear what stands in the
+  // way, and put it back if the move fails after all.
+  const DWORD original = ::GetFileAttributesW(to.c_str());
+  bool cleared = false;
+  if (original != INVALID_FILE_ATTRIBUTES && !(original & FILE_ATTRIBUTE_DIRECTORY) &&
+      (original & kStickyAttributes)) {
+    DWORD plain = original & ~kStickyAttributes;
+    if (plain == 0) plain = FILE_ATTRIBUTE_NORMAL;
+    cleared = ::SetFileAttributesW(to.c_str(), plain) != FALSE;
+  }
+
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return Status::Ok();
+  const Status moveFailure = LastError();
+  if (cleared) ::SetFileAttributesW(to.c_str(), original);
+
+  // The move's own error does not always say that another program holds the
+  // file open; asking for the file without sharing does.
+  const FileHandle probe(::CreateFileW(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!probe) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Status(error);
+  }
+  return moveFailure;
+}
+
+bool Win32FileSystem::FolderExists(const std::wstring& path) const {
+  const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+Result<Folder> Win32FileSystem::GetFolder(const std::wstring& path) const {
+  const std::wstring given = WithoutTrailingSeparator(path);
+  // The find data carries the name as stored, whatever case `path` uses.
+  WIN32_FIND_DATAW data;
+  const FindHandle find(::FindFirstFileW(ExtendedPath(given).c_str(), &data));
+  if (!find) {
+    const Status failure = LastError();
+    return failure.error() == ERROR_FILE_NOT_FOUND ? Status(ERROR_PATH_NOT_FOUND) : failure;
+  }
+  if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return Status(ERROR_PATH_NOT_FOUND);
+  return Folder{data.cFileName, given};
+}
+
+Status Win32FileSystem::SubFolders(const Folder& folder,
+                                   const std::function<void(const Folder&)>& visit) const {
+  // Made full with the separator still on, so a drive root stays a root.
+  std::wstring pattern = ExtendedPath(folder.Path + L"\\");
+  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+
+  WIN32_FIND_DATAW data;
+  const FindHandle find(::FindFirstFileW(pattern.c_str(), &data));
+  if (!find) {
+    const Status failure = LastError();
+    return failure.error() == ERROR_FILE_NOT_FOUND ? Status::Ok() : failure;
+  }
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(data.cFileName)) continue;
+    const std::wstring name = data.cFileName;
+    visit(Folder{name, folder.Path + L"\\" + name});
+  } while (::FindNextFileW(find.get(), &data));
+  const DWORD error = ::GetLastError();
+  return error == ERROR_NO_MORE_FILES ? Status::Ok() : Status(error);
+}
+
+}  // namespace zarvelo::win32

@@ -1,0 +1,31 @@
+// The file and folder operations of the installer on the real file system.
+// Every path is passed to Windows in its "\\?\" form, so folders deeper than
+// MAX_PATH and names in any script work on every supported Windows version.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace zarvelo::win32 {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  std::wstring Dir(const std::wstring& path, unsigned attributes) const override;
+  Status MakeDir(const std::wstring& path) override;
+  Status KillFile(const std::wstring& path) override;
+  Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
+  Result<std::int64_t> FileLen(const std::wstring& path) const override;
+  Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const override;
+  // When the move fails because another program holds the target open, the
+  // result is ERROR_SHARING_VIOLATION or ERROR_LOCK_VIOLATION.
+  Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  bool FolderExists(const std::wstring& path) const override;
+  Result<Folder> GetFolder(const std::wstring& path) const override;
+  Status SubFolders(const Folder& folder,
+                    const std::function<void(const Folder&)>& visit) const override;
+};
+
+}  // namespace zarvelo::win32

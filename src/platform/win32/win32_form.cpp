@@ -1,0 +1,398 @@
+#include "platform/win32/win32_form.h"
+
+#include <commctrl.h>
+#include <cmath>
+#include <shobjidl.h>
+
+#include "platform/win32/dpi.h"
+
+namespace zarvelo::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"ZarveloInstallerWindow";
+constexpr UINT kRunQueueMessage = WM_APP + 1;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1+
+
+// "&" in a caption would underline the next letter and vanish.
+std::wstring WithoutMnemonics(const std::wstring& text) {
+  std::wstring escaped;
+  for (wchar_t c : text) {
+    escaped += c;
+    if (c == L'&') escaped += L'&';
+  }
+  return escaped;
+}
+
+bool SameFont(const FontSpec& a, const FontSpec& b) {
+  return a.Face == b.Face && a.Points == b.Points && a.Weight == b.Weight && a.Charset == b.Charset;
+}
+
+}  // namespace
+
+void UiQueue::Attach(HWND window, UINT message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  window_ = window;
+  message_ = message;
+}
+
+void UiQueue::Detach() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  window_ = nullptr;
+  tasks_.clear();
+}
+
+void UiQueue::Post(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!window_) return;
+  tasks_.push_back(std::move(task));
+  ::PostMessageW(window_, message_, 0, 0);
+}
+
+void UiQueue::RunPending() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+Win32Button::Win32Button(Win32Form& form, int index, HWND window, const TwipRect& bounds)
+    : form_(form), index_(index), window_(window), bounds_(bounds) {}
+
+void Win32Button::SetBounds(const TwipRect& rect) {
+  bounds_ = rect;
+  form_.Place(window_, bounds_);
+}
+
+void Win32Button::SetCaption(const std::wstring& caption) {
+  ::SetWindowTextW(window_, WithoutMnemonics(caption).c_str());
+}
+
+bool Win32Button::Enabled() const { return ::IsWindowEnabled(window_) != FALSE; }
+
+void Win32Button::SetEnabled(bool enabled) {
+  ::EnableWindow(window_, enabled ? TRUE : FALSE);
+  // Disabling the focused button would leave the keyboard nowhere; once a
+  // button is usable again it takes the focus back.
+  if (enabled && ::IsWindowVisible(form_.window_)) {
+    HWND focus = ::GetFocus();
+    if (focus == nullptr || focus == form_.window_) form_.FocusFirstEnabledButton();
+  }
+}
+
+void Win32Button::SetVisible(bool visible) { ::ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE); }
+
+void Win32Button::SetToolTip(const std::wstring& text) {
+  if (!form_.tooltip_) return;
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = form_.window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(window_);
+  std::wstring copy = text;
+  tool.lpszText = copy.data();
+  ::SendMessageW(form_.tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(form_.tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+Win32Form::Win32Form() = default;
+
+Win32Form::~Win32Form() {
+  queue_->Detach();
+  if (window_) ::DestroyWindow(window_);
+}
+
+Status Win32Form::Create(HINSTANCE instance, const FormDesign& design, int iconId) {
+  instance_ = instance;
+  iconId_ = iconId;
+  clientWidth_ = design.ClientWidth;
+  clientHeight_ = design.ClientHeight;
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &Win32Form::WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kWindowClass;
+  if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    return Status(::GetLastError());
+
+  // Created at its design size for the primary screen's DPI; ApplyDpi fixes
+  // the size once the window knows its own DPI.
+  window_ = ::CreateWindowExW(kExStyle, kWindowClass, design.Title.c_str(), kStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
+  if (!window_) return Status(::GetLastError());
+
+  tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                               instance, nullptr);
+
+  for (const ControlDesign& control : design.Controls) {
+    if (control.Kind == ControlKind::CommandButton) {
+      buttonBaseId_ = control.Id;
+      const Status added = AddButton(0, control.Text, control.Rect);
+      if (!added.ok()) return added;
+      continue;
+    }
+    HWND label = ::CreateWindowExW(0, L"STATIC", control.Text.c_str(),
+                                   WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
+                                   window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)),
+                                   instance, nullptr);
+    if (!label) return Status(::GetLastError());
+    labels_.push_back({control.Id, label, control.Rect, control.Font});
+    if (control.Id == design.StatusLabelId) lblDetail_ = label;
+  }
+
+  ApplyDpi(WindowDpi(window_), nullptr);
+  return Status::Ok();
+}
+
+Status Win32Form::AddButton(int index, const std::wstring& caption, const TwipRect& bounds) {
+  const DWORD visible = buttons_.empty() ? WS_VISIBLE : 0;
+  const int controlId = buttonBaseId_ + index;
+  HWND button = ::CreateWindowExW(0, L"BUTTON", WithoutMnemonics(caption).c_str(),
+                                  WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | visible, 0, 0, 0, 0,
+                                  window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
+                                  instance_, nullptr);
+  if (!button) return Status(::GetLastError());
+  // New elements follow the one before them in tab order.
+  if (!buttons_.empty())
+    ::SetWindowPos(button, buttons_.back()->window(), 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  buttons_.push_back(std::make_unique<Win32Button>(*this, index, button, bounds));
+  ::SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), FALSE);
+  Place(button, bounds);
+  return Status::Ok();
+}
+
+Status Win32Form::LoadButton(int index) {
+  if (index != UBound() + 1) return Status(ERROR_INVALID_PARAMETER);
+  const Win32Button& source = *buttons_.front();
+  std::wstring caption(static_cast<size_t>(::GetWindowTextLengthW(source.window())) + 1, L'\0');
+  caption.resize(static_cast<size_t>(
+      ::GetWindowTextW(source.window(), caption.data(), static_cast<int>(caption.size()))));
+  const bool enabled = source.Enabled();
+  // The caption was stored escaped; AddButton escapes again.
+  std::wstring plain;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    plain += caption[i];
+    if (caption[i] == L'&' && i + 1 < caption.size() && caption[i + 1] == L'&') ++i;
+  }
+  const Status added = AddButton(index, plain, source.Bounds());
+  if (added.ok()) buttons_.back()->SetEnabled(enabled);
+  return added;
+}
+
+void Win32Form::SetDetail(const std::wstring& caption) {
+  if (lblDetail_) ::SetWindowTextW(lblDetail_, caption.c_str());
+}
+
+void Win32Form::SetHeight(float twips) {
+  heightTwips_ = twips;
+  RECT rect{};
+  ::GetWindowRect(window_, &rect);
+  ::SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, TwipsToPixels(twips, dpi_),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Form::MsgBox(const std::wstring& prompt, const std::wstring& title) {
+  ::MessageBoxW(window_, prompt.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
+}
+
+void Win32Form::Show(int showCommand) {
+  RECT rect{};
+  ::GetWindowRect(window_, &rect);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (::GetMonitorInfoW(::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    ::SetWindowPos(window_, nullptr, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ::ShowWindow(window_, showCommand);
+  ::UpdateWindow(window_);
+  FocusFirstEnabledButton();
+}
+
+int Win32Form::RunMessageLoop() {
+  MSG message{};
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    // The dialog manager gives Tab, Enter and Space their usual meaning.
+    if (window_ && ::IsDialogMessageW(window_, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+void Win32Form::SetProgress(std::uint64_t received, std::uint64_t total) {
+  if (!taskbar_) return;
+  if (total == 0) {
+    taskbar_->SetProgressState(window_, TBPF_INDETERMINATE);
+    return;
+  }
+  taskbar_->SetProgressState(window_, TBPF_NORMAL);
+  taskbar_->SetProgressValue(window_, received, total);
+}
+
+void Win32Form::ClearProgress() {
+  if (taskbar_) taskbar_->SetProgressState(window_, TBPF_NOPROGRESS);
+}
+
+void Win32Form::FocusFirstEnabledButton() {
+  for (const auto& button : buttons_) {
+    if (::IsWindowEnabled(button->window()) && ::IsWindowVisible(button->window())) {
+      ::SetFocus(button->window());
+      return;
+    }
+  }
+}
+
+void Win32Form::Place(HWND control, const TwipRect& bounds) const {
+  ::SetWindowPos(control, nullptr, TwipsToPixels(bounds.Left, dpi_), TwipsToPixels(bounds.Top, dpi_),
+                 TwipsToPixels(bounds.Width, dpi_), TwipsToPixels(bounds.Height, dpi_),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HFONT Win32Form::FontFor(const FontSpec& spec) const {
+  if (spec.Face.empty()) return defaultFont_.get();
+  for (const auto& [known, font] : customFonts_)
+    if (SameFont(known, spec)) return font.get();
+  return defaultFont_.get();
+}
+
+void Win32Form::ApplyDpi(UINT dpi, const RECT* suggested) {
+  dpi_ = dpi;
+  const LOGFONTW messageFont = MessageFont(dpi);
+  defaultFont_.reset(::CreateFontIndirectW(&messageFont));
+  customFonts_.clear();
+  for (const Label& label : labels_) {
+    if (label.font.Face.empty() || FontFor(label.font) != defaultFont_.get()) continue;
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(label.font.Points * static_cast<float>(dpi) / 72.0f));
+    font.lfWeight = label.font.Weight;
+    font.lfCharSet = static_cast<BYTE>(label.font.Charset);
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    ::lstrcpynW(font.lfFaceName, label.font.Face.c_str(), LF_FACESIZE);
+    customFonts_.emplace_back(label.font, FontHandle(::CreateFontIndirectW(&font)));
+  }
+  for (const Label& label : labels_) {
+    ::SendMessageW(label.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(label.font)), TRUE);
+    Place(label.window, label.bounds);
+  }
+  for (const auto& button : buttons_) {
+    ::SendMessageW(button->window(), WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), TRUE);
+    Place(button->window(), button->Bounds());
+  }
+
+  const RECT outer = OuterRectForClient(TwipsToPixels(clientWidth_, dpi),
+                                        TwipsToPixels(clientHeight_, dpi), kStyle, kExStyle, dpi);
+  const int width = outer.right - outer.left;
+  const int height = heightTwips_ ? TwipsToPixels(*heightTwips_, dpi) : outer.bottom - outer.top;
+  RECT current{};
+  ::GetWindowRect(window_, &current);
+  const POINT origin = suggested ? POINT{suggested->left, suggested->top}
+                                 : POINT{current.left, current.top};
+  ::SetWindowPos(window_, nullptr, origin.x, origin.y, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+
+  const int iconSize = ::MulDiv(32, static_cast<int>(dpi), 96);
+  const int smallSize = ::MulDiv(16, static_cast<int>(dpi), 96);
+  bigIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(iconId_), IMAGE_ICON,
+                                                 iconSize, iconSize, 0)));
+  smallIcon_.reset(static_cast<HICON>(::LoadImageW(
+      instance_, MAKEINTRESOURCEW(iconId_), IMAGE_ICON, smallSize, smallSize, 0)));
+  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+}
+
+LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<Win32Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->window_ = window;
+    // Per-monitor v1 windows (Windows 10 1607 without v2) need this for a
+    // title bar that scales with the window.
+    using EnableScalingFn = BOOL(WINAPI*)(HWND);
+    if (auto enable = reinterpret_cast<EnableScalingFn>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "EnableNonClientDpiScaling"))))
+      enable(window);
+  }
+  auto* self = reinterpret_cast<Win32Form*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND const window = window_;
+  switch (message) {
+    case WM_CREATE:
+      queue_->Attach(window_, kRunQueueMessage);
+      taskbarCreatedMessage_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+      return 0;
+    case kRunQueueMessage:
+      queue_->RunPending();
+      return 0;
+    case WM_COMMAND: {
+      const int index = LOWORD(wParam) - buttonBaseId_;
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0 && index >= 0 && index <= UBound() &&
+          onClick_)
+        onClick_(index);
+      return 0;
+    }
+    case DM_GETDEFID: {
+      // Enter presses the focused install button.
+      HWND focus = ::GetFocus();
+      for (const auto& button : buttons_)
+        if (button->window() == focus)
+          return MAKELRESULT(buttonBaseId_ + button->index(), DC_HASDEFID);
+      return 0;
+    }
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        lastFocus_ = ::GetFocus();
+      } else if (lastFocus_ && ::IsWindowEnabled(lastFocus_) && ::IsChild(window_, lastFocus_)) {
+        ::SetFocus(lastFocus_);
+      } else {
+        FocusFirstEnabledButton();
+      }
+      return 0;
+    case kWmDpiChanged:
+      ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_DESTROY:
+      queue_->Detach();
+      taskbar_.reset();
+      ::PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      window_ = nullptr;
+      break;
+    default:
+      if (message == taskbarCreatedMessage_ && taskbarCreatedMessage_ != 0) {
+        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_ITaskbarList3,
+                                         reinterpret_cast<void**>(taskbar_.put()))) &&
+            FAILED(taskbar_->HrInit()))
+          taskbar_.reset();
+        return 0;
+      }
+      break;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace zarvelo::win32

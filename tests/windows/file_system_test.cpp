@@ -1,0 +1,621 @@
+// The Win32 environment and file-system services against a real file system:
+// every test works in a fresh folder under the temp folder and removes it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "detect/corel_scan.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/long_path.h"
+#include "platform/win32/win32_environment.h"
+#include "platform/win32/win32_file_system.h"
+
+namespace zarvelo::win32 {
+namespace {
+
+constexpr DWORD kMissing = INVALID_FILE_ATTRIBUTES;
+constexpr DWORD kSticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Test set-up goes straight to Windows, not through the code under test.
+DWORD Attributes(const std::wstring& path) {
+  return ::GetFileAttributesW(ExtendedPath(path).c_str());
+}
+
+bool Exists(const std::wstring& path) { return Attributes(path) != kMissing; }
+
+void SetAttributes(const std::wstring& path, DWORD attributes) {
+  ASSERT_TRUE(::SetFileAttributesW(ExtendedPath(path).c_str(), attributes))
+      << "error " << ::GetLastError();
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file) << "error " << ::GetLastError();
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                          nullptr));
+  ASSERT_EQ(written, bytes.size());
+}
+
+std::optional<std::string> ReadBytes(const std::wstring& path) {
+  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  DWORD read = 0;
+  while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
+    bytes.append(chunk, read);
+  return bytes;
+}
+
+void MakeFolder(const std::wstring& path) {
+  ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr))
+      << "error " << ::GetLastError();
+}
+
+// Creates each missing folder along `path` below `base`.
+void MakeFolders(const std::wstring& base, const std::wstring& relative) {
+  std::wstring path = base;
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    const std::size_t end = std::min(relative.find(L'\\', start), relative.size());
+    path += L"\\" + relative.substr(start, end - start);
+    if (!Exists(path)) {
+      ASSERT_NO_FATAL_FAILURE(MakeFolder(path));
+    }
+    start = end + 1;
+  }
+}
+
+void RemoveTree(const std::wstring& path) {
+  const std::wstring full = ExtendedPath(path);
+  WIN32_FIND_DATAW data;
+  const FindHandle find(::FindFirstFileW((full + L"\\*").c_str(), &data));
+  if (find) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = full + L"\\" + name;
+      ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+      else ::DeleteFileW(child.c_str());
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  ::RemoveDirectoryW(full.c_str());
+}
+
+std::wstring TempPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+  return std::wstring(buffer, length);
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(std::wstring name, const wchar_t* value) : name_(std::move(name)) {
+    std::wstring old(32768, L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(name_.c_str(), old.data(),
+                                                   static_cast<DWORD>(old.size()));
+    if (length > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
+      old.resize(length);
+      old_ = old;
+    }
+    ::SetEnvironmentVariableW(name_.c_str(), value);
+  }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+  ~ScopedEnvironmentVariable() {
+    ::SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr);
+  }
+
+ private:
+  std::wstring name_;
+  std::optional<std::wstring> old_;
+};
+
+std::vector<Folder> Subfolders(const Win32FileSystem& fs, const Folder& folder,
+                               Status* status = nullptr) {
+  std::vector<Folder> visited;
+  const Status result = fs.SubFolders(folder, [&](const Folder& sub) { visited.push_back(sub); });
+  if (status) *status = result;
+  std::sort(visited.begin(), visited.end(),
+            [](const Folder& a, const Folder& b) { return a.Name < b.Name; });
+  return visited;
+}
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> items) {
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    root_ = TempPath() + L"zarvelo-fs-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(++counter);
+    ASSERT_NO_FATAL_FAILURE(MakeFolder(root_));
+  }
+  void TearDown() override {
+    RemoveTree(root_);
+    EXPECT_FALSE(Exists(root_)) << "left behind";
+  }
+
+  std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
+
+  std::wstring root_;
+  Win32FileSystem fs_;
+};
+
+TEST_F(FileSystemTest, UnicodeFolderNamesAreCreatedFoundAndListed) {
+  const std::vector<std::wstring> names = {
+      L"中文用户 文件夹", L"Кириллица Папка", L"Café Crème à l'été", L"emoji 🎨🖌 folder",
+      L"CorelDRAW Graphics Suite 2021 简体"};
+  for (const std::wstring& name : names) {
+    SCOPED_TRACE(testing::Message() << "folder " << name.size() << " units");
+    const std::wstring path = Path(name);
+    ASSERT_TRUE(fs_.MakeDir(path).ok());
+    EXPECT_TRUE(fs_.FolderExists(path));
+    EXPECT_EQ(fs_.Dir(path, kVbDirectory), name);
+    const Result<Folder> folder = fs_.GetFolder(path);
+    ASSERT_TRUE(folder.ok()) << folder.status().error();
+    EXPECT_EQ(folder.value().Name, name);
+    EXPECT_EQ(folder.value().Path, path);
+
+    // A file inside it, under a Unicode name too.
+    const std::wstring source = Path(L"source.bin");
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(source, "unicode payload"));
+    const std::wstring copy = path + L"\\插件 ✓.gms";
+    ASSERT_TRUE(fs_.FileCopy(source, copy).ok());
+    EXPECT_EQ(fs_.Dir(copy, kVbNormal), L"插件 ✓.gms");
+    const Result<std::int64_t> length = fs_.FileLen(copy);
+    ASSERT_TRUE(length.ok());
+    EXPECT_EQ(length.value(), 15);
+  }
+
+  const Result<Folder> root = fs_.GetFolder(root_);
+  ASSERT_TRUE(root.ok());
+  Status status;
+  const std::vector<Folder> visited = Subfolders(fs_, root.value(), &status);
+  EXPECT_TRUE(status.ok()) << status.error();
+  std::vector<std::wstring> visitedNames;
+  for (const Folder& folder : visited) {
+    visitedNames.push_back(folder.Name);
+    EXPECT_EQ(folder.Path, root_ + L"\\" + folder.Name);
+    EXPECT_TRUE(fs_.FolderExists(folder.Path));
+  }
+  EXPECT_EQ(visitedNames, Sorted(names));
+}
+
+TEST_F(FileSystemTest, PathsLongerThanMaxPathWork) {
+  // Nested folders until the path is well past MAX_PATH, with Unicode in
+  // every component.
+  std::wstring deep = root_;
+  std::vector<std::wstring> levels;
+  for (int level = 0; deep.size() <= MAX_PATH + 60; ++level) {
+    deep += L"\\深层目录 " + std::to_wstring(level) + L" " + std::wstring(40, L'x');
+    ASSERT_TRUE(fs_.MakeDir(deep).ok()) << "level " << level << " length " << deep.size();
+    levels.push_back(deep);
+  }
+  ASSERT_GT(deep.size(), static_cast<std::size_t>(MAX_PATH));
+  const std::wstring parent = levels[levels.size() - 2];
+
+  EXPECT_TRUE(fs_.FolderExists(deep));
+  const Result<Folder> folder = fs_.GetFolder(parent);
+  ASSERT_TRUE(folder.ok()) << folder.status().error();
+  Status status;
+  const std::vector<Folder> visited = Subfolders(fs_, folder.value(), &status);
+  EXPECT_TRUE(status.ok()) << status.error();
+  ASSERT_EQ(visited.size(), 1u);
+  EXPECT_EQ(visited[0].Path, deep);
+
+  const std::wstring source = Path(L"plugin.bin");
+  const std::string newBytes(70000, 'n');
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(source, newBytes));
+  const std::wstring staging = deep + L"\\ZarveloVector.gms.new";
+  const std::wstring target = deep + L"\\ZarveloVector.gms";
+  ASSERT_TRUE(fs_.FileCopy(source, staging).ok());
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(target, "old plug-in"));
+  SetAttributes(target, FILE_ATTRIBUTE_READONLY);
+
+  const Result<std::int64_t> length = fs_.FileLen(staging);
+  ASSERT_TRUE(length.ok()) << length.status().error();
+  EXPECT_EQ(length.value(), 70000);
+  EXPECT_EQ(fs_.Dir(staging, kVbNormal), L"ZarveloVector.gms.new");
+
+  EXPECT_TRUE(fs_.MoveReplacing(staging, target).ok());
+  EXPECT_EQ(ReadBytes(target), newBytes);
+  EXPECT_FALSE(Exists(staging));
+  const Result<bool> same = fs_.FilesEqual(source, target);
+  ASSERT_TRUE(same.ok()) << same.status().error();
+  EXPECT_TRUE(same.value());
+
+  EXPECT_TRUE(fs_.KillFile(target).ok());
+  EXPECT_FALSE(Exists(target));
+}
+
+TEST_F(FileSystemTest, SubFoldersVisitsFoldersOnly) {
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"CorelDRAW Graphics Suite 2021")));
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"Another Folder")));
+  // Files named like version folders, with and without an extension.
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"CorelDRAW Graphics Suite 2019"), "a file"));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"CorelDRAW.txt"), "a file"));
+
+  Status status;
+  const std::vector<Folder> visited = Subfolders(fs_, Folder{L"root", root_}, &status);
+  EXPECT_TRUE(status.ok()) << status.error();
+  ASSERT_EQ(visited.size(), 2u);
+  EXPECT_EQ(visited[0].Name, L"Another Folder");
+  EXPECT_EQ(visited[0].Path, Path(L"Another Folder"));
+  EXPECT_EQ(visited[1].Name, L"CorelDRAW Graphics Suite 2021");
+  EXPECT_EQ(visited[1].Path, Path(L"CorelDRAW Graphics Suite 2021"));
+
+  // An empty folder has nothing to visit, and that is no failure.
+  const std::vector<Folder> none = Subfolders(fs_, visited[0], &status);
+  EXPECT_TRUE(status.ok()) << status.error();
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(FileSystemTest, GetFolderGivesTheStoredNameAndThePathAsGiven) {
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"CorelDRAW Graphics Suite X8")));
+  struct Case {
+    std::wstring asked, path;
+  };
+  const Case cases[] = {
+      {Path(L"CorelDRAW Graphics Suite X8"), Path(L"CorelDRAW Graphics Suite X8")},
+      {Path(L"coreldraw graphics suite x8"), Path(L"coreldraw graphics suite x8")},
+      {Path(L"CORELDRAW GRAPHICS SUITE X8\\"), Path(L"CORELDRAW GRAPHICS SUITE X8")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    const Result<Folder> folder = fs_.GetFolder(c.asked);
+    ASSERT_TRUE(folder.ok()) << folder.status().error();
+    EXPECT_EQ(folder.value().Name, L"CorelDRAW Graphics Suite X8");
+    EXPECT_EQ(folder.value().Path, c.path);
+  }
+}
+
+TEST_F(FileSystemTest, DirSeesWhatTheMaskAllows) {
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"normal.gms"), "x"));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"readonly.gms"), "x"));
+  SetAttributes(Path(L"readonly.gms"), FILE_ATTRIBUTE_READONLY);
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"hidden.gms"), "x"));
+  SetAttributes(Path(L"hidden.gms"), FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"system.gms"), "x"));
+  SetAttributes(Path(L"system.gms"), FILE_ATTRIBUTE_SYSTEM);
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"GMS")));
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"HiddenGMS")));
+  SetAttributes(Path(L"HiddenGMS"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
+
+  struct Case {
+    const wchar_t* entry;
+    bool seenWithNormal, seenWithDirectory;
+  };
+  const Case cases[] = {
+      {L"normal.gms", true, true},  {L"readonly.gms", true, true},
+      {L"hidden.gms", false, false}, {L"system.gms", false, false},
+      {L"GMS", false, true},         {L"HiddenGMS", false, false},
+      {L"missing.gms", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "entry " << c.entry);
+    const std::wstring path = Path(c.entry);
+    EXPECT_EQ(fs_.Dir(path, kVbNormal), c.seenWithNormal ? c.entry : L"");
+    EXPECT_EQ(fs_.Dir(path, kVbDirectory), c.seenWithDirectory ? c.entry : L"");
+  }
+  // The name comes back as stored, not as asked.
+  EXPECT_EQ(fs_.Dir(Path(L"gms"), kVbDirectory), L"GMS");
+  EXPECT_EQ(fs_.Dir(Path(L"missing\\normal.gms"), kVbNormal), L"");
+  EXPECT_EQ(fs_.Dir(L"", kVbDirectory), L"");
+}
+
+TEST_F(FileSystemTest, MoveReplacingReplacesWhateverTheTargetsAttributes) {
+  struct Case {
+    const wchar_t* name;
+    std::optional<DWORD> target;  // none: no target yet
+  };
+  const Case cases[] = {
+      {L"no target", std::nullopt},
+      {L"normal", FILE_ATTRIBUTE_NORMAL},
+      {L"read-only", FILE_ATTRIBUTE_READONLY},
+      {L"hidden", FILE_ATTRIBUTE_HIDDEN},
+      {L"system", FILE_ATTRIBUTE_SYSTEM},
+      {L"read-only hidden system",
+       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "target " << c.name);
+    const std::wstring source = Path(std::wstring(c.name) + L".new");
+    const std::wstring target = Path(std::wstring(c.name) + L".gms");
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(source, "the new plug-in bytes"));
+    if (c.target) {
+      ASSERT_NO_FATAL_FAILURE(WriteBytes(target, "old"));
+      SetAttributes(target, *c.target);
+      ASSERT_EQ(Attributes(target) & kSticky, *c.target & kSticky);
+    }
+
+    const Status moved = fs_.MoveReplacing(source, target);
+    EXPECT_TRUE(moved.ok()) << moved.error();
+    EXPECT_EQ(ReadBytes(target), "the new plug-in bytes");
+    EXPECT_FALSE(Exists(source));
+  }
+}
+
+TEST_F(FileSystemTest, MoveReplacingOverATargetInUseLeavesItAsItWas) {
+  struct Case {
+    const wchar_t* name;
+    DWORD attributes;
+    DWORD share;  // how the other program opened the target
+  };
+  const Case cases[] = {
+      {L"read-only, no sharing", FILE_ATTRIBUTE_READONLY, 0},
+      {L"normal, no sharing", FILE_ATTRIBUTE_NORMAL, 0},
+      {L"hidden, no sharing", FILE_ATTRIBUTE_HIDDEN, 0},
+      {L"read-only, shared for reading", FILE_ATTRIBUTE_READONLY, FILE_SHARE_READ},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "target " << c.name);
+    const std::wstring source = Path(std::wstring(c.name) + L".new");
+    const std::wstring target = Path(std::wstring(c.name) + L".gms");
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(source, "the new plug-in bytes"));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(target, "old plug-in"));
+    SetAttributes(target, c.attributes);
+    const DWORD before = Attributes(target);
+
+    Status moved;
+    {
+      const FileHandle held(::CreateFileW(ExtendedPath(target).c_str(), GENERIC_READ, c.share,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held) << "error " << ::GetLastError();
+      moved = fs_.MoveReplacing(source, target);
+    }
+    EXPECT_TRUE(moved.error() == kErrorSharingViolation || moved.error() == kErrorLockViolation)
+        << "error " << moved.error();
+    EXPECT_EQ(ReadBytes(target), "old plug-in");
+    EXPECT_EQ(Attributes(target), before);
+    EXPECT_EQ(ReadBytes(source), "the new plug-in bytes");
+  }
+}
+
+TEST_F(FileSystemTest, FailedMoveRestoresTheTargetsAttributes) {
+  const std::wstring target = Path(L"ZarveloVector.gms");
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(target, "old plug-in"));
+  SetAttributes(target, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  const DWORD before = Attributes(target);
+
+  const Status moved = fs_.MoveReplacing(Path(L"missing.new"), target);
+  EXPECT_EQ(moved.error(), kErrorFileNotFound);
+  EXPECT_EQ(ReadBytes(target), "old plug-in");
+  EXPECT_EQ(Attributes(target), before);
+}
+
+TEST_F(FileSystemTest, FilesEqualComparesEveryByte) {
+  const std::string big(200000, 'b');  // several compare chunks, the last one partial
+  std::string bigChanged = big;
+  bigChanged[150001] = 'c';
+  const std::string chunk(65536, 'k');  // exactly one chunk
+  std::string chunkChanged = chunk;
+  chunkChanged.back() = 'j';
+
+  struct Case {
+    const char* name;
+    std::optional<std::string> a, b;  // none: missing
+    std::optional<bool> equal;        // none: fails with
+    WinError error;
+  };
+  const Case cases[] = {
+      {"same bytes", std::string("plug-in"), std::string("plug-in"), true, 0},
+      {"both empty", std::string(), std::string(), true, 0},
+      {"same size, last byte differs", std::string("plug-in"), std::string("plug-im"), false, 0},
+      {"b shorter", std::string("plug-in"), std::string("plug-"), false, 0},
+      {"b longer", std::string("plug-in"), std::string("plug-in!"), false, 0},
+      {"many chunks, same", big, big, true, 0},
+      {"many chunks, one byte differs", big, bigChanged, false, 0},
+      {"one whole chunk, same", chunk, chunk, true, 0},
+      {"one whole chunk, last byte differs", chunk, chunkChanged, false, 0},
+      {"b missing", std::string("plug-in"), std::nullopt, std::nullopt, kErrorFileNotFound},
+      {"a missing", std::nullopt, std::string("plug-in"), std::nullopt, kErrorFileNotFound},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring a = Path(L"a" + std::to_wstring(index));
+    const std::wstring b = Path(L"b" + std::to_wstring(index));
+    ++index;
+    if (c.a) {
+      ASSERT_NO_FATAL_FAILURE(WriteBytes(a, *c.a));
+    }
+    if (c.b) {
+      ASSERT_NO_FATAL_FAILURE(WriteBytes(b, *c.b));
+    }
+    const Result<bool> equal = fs_.FilesEqual(a, b);
+    if (c.equal) {
+      ASSERT_TRUE(equal.ok()) << equal.status().error();
+      EXPECT_EQ(equal.value(), *c.equal);
+    } else {
+      EXPECT_EQ(equal.status().error(), c.error);
+    }
+  }
+}
+
+TEST_F(FileSystemTest, FilesEqualReadsFilesOthersHaveOpen) {
+  const std::wstring a = Path(L"download.tmp");
+  const std::wstring b = Path(L"ZarveloVector.gms");
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(a, "plug-in"));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(b, "plug-in"));
+  // A writer that shares for reading and writing, and one that allows
+  // deletion too.
+  const FileHandle writer(::CreateFileW(ExtendedPath(a).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writer);
+  const FileHandle deleter(::CreateFileW(ExtendedPath(b).c_str(), GENERIC_READ | DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(deleter);
+  const Result<bool> equal = fs_.FilesEqual(a, b);
+  ASSERT_TRUE(equal.ok()) << equal.status().error();
+  EXPECT_TRUE(equal.value());
+}
+
+TEST_F(FileSystemTest, FileCopyReplacesAndFileLenMeasures) {
+  const std::wstring source = Path(L"download.tmp");
+  const std::wstring destination = Path(L"ZarveloVector.gms.new");
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(source, std::string(123457, 'p')));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(destination, "an older staging file, longer or not"));
+  ASSERT_TRUE(fs_.FileCopy(source, destination).ok());
+  EXPECT_EQ(ReadBytes(destination), std::string(123457, 'p'));
+  const Result<std::int64_t> length = fs_.FileLen(destination);
+  ASSERT_TRUE(length.ok());
+  EXPECT_EQ(length.value(), 123457);
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(source, ""));
+  const Result<std::int64_t> empty = fs_.FileLen(source);
+  ASSERT_TRUE(empty.ok());
+  EXPECT_EQ(empty.value(), 0);
+}
+
+TEST_F(FileSystemTest, FailuresCarryWindowsErrorCodes) {
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(Path(L"GMS")));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"file.gms"), "x"));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"readonly.gms"), "x"));
+  SetAttributes(Path(L"readonly.gms"), FILE_ATTRIBUTE_READONLY);
+
+  struct Case {
+    const char* name;
+    std::function<Status()> call;
+    WinError error;
+  };
+  Win32FileSystem& fs = fs_;
+  const Case cases[] = {
+      {"KillFile, no such file", [&] { return fs.KillFile(Path(L"missing.gms")); },
+       kErrorFileNotFound},
+      {"KillFile, no such folder", [&] { return fs.KillFile(Path(L"missing\\x.gms")); },
+       kErrorPathNotFound},
+      {"KillFile, read-only file", [&] { return fs.KillFile(Path(L"readonly.gms")); },
+       kErrorAccessDenied},
+      {"MakeDir, folder exists", [&] { return fs.MakeDir(Path(L"GMS")); }, kErrorAlreadyExists},
+      {"MakeDir, file exists", [&] { return fs.MakeDir(Path(L"file.gms")); },
+       kErrorAlreadyExists},
+      {"MakeDir, parent missing", [&] { return fs.MakeDir(Path(L"missing\\GMS")); },
+       kErrorPathNotFound},
+      {"FileCopy, no source", [&] { return fs.FileCopy(Path(L"missing"), Path(L"copy")); },
+       kErrorFileNotFound},
+      {"FileCopy, no destination folder",
+       [&] { return fs.FileCopy(Path(L"file.gms"), Path(L"missing\\copy")); }, kErrorPathNotFound},
+      {"FileLen, no such file", [&] { return fs.FileLen(Path(L"missing.gms")).status(); },
+       kErrorFileNotFound},
+      {"FileLen, a folder", [&] { return fs.FileLen(Path(L"GMS")).status(); },
+       kErrorFileNotFound},
+      {"GetFolder, no such folder", [&] { return fs.GetFolder(Path(L"missing")).status(); },
+       kErrorPathNotFound},
+      {"GetFolder, a file", [&] { return fs.GetFolder(Path(L"file.gms")).status(); },
+       kErrorPathNotFound},
+      {"SubFolders, no such folder",
+       [&] { return fs.SubFolders(Folder{L"missing", Path(L"missing")}, [](const Folder&) {}); },
+       kErrorPathNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call().error(), c.error);
+  }
+  EXPECT_TRUE(Exists(Path(L"readonly.gms")));
+  EXPECT_FALSE(fs_.FolderExists(Path(L"file.gms")));
+  EXPECT_FALSE(fs_.FolderExists(Path(L"missing")));
+  EXPECT_TRUE(fs_.FolderExists(Path(L"GMS")));
+}
+
+TEST(EnvironmentTest, EnvironVarReadsValuesOfAnyLength) {
+  const std::wstring name = L"ZARVELO_TEST_变量";
+  struct Case {
+    const char* name;
+    std::optional<std::wstring> value;  // none: unset
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"unset", std::nullopt, L""},
+      {"empty", std::wstring(), L""},
+      {"short Unicode", std::wstring(L"C:\\Users\\张三"), L"C:\\Users\\张三"},
+      {"255", std::wstring(255, L'a'), std::wstring(255, L'a')},
+      {"256", std::wstring(256, L'b'), std::wstring(256, L'b')},
+      {"257", std::wstring(257, L'c'), std::wstring(257, L'c')},
+      {"5000", std::wstring(5000, L'文'), std::wstring(5000, L'文')},
+      {"32000", std::wstring(32000, L'd'), std::wstring(32000, L'd')},
+  };
+  const Win32Environment env;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ScopedEnvironmentVariable set(name, c.value ? c.value->c_str() : nullptr);
+    EXPECT_EQ(env.EnvironVar(name), c.expected);
+  }
+}
+
+TEST(EnvironmentTest, SystemTempFolderHasNoTrailingBackslash) {
+  const std::wstring temp = TempPath();
+  const std::wstring folder = temp + L"zarvelo-临时-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
+  const Win32Environment env;
+  for (const std::wstring& tmp : {folder, folder + L"\\"}) {
+    SCOPED_TRACE(testing::Message() << "TMP ends with backslash: " << (tmp.back() == L'\\'));
+    const ScopedEnvironmentVariable set(L"TMP", tmp.c_str());
+    EXPECT_EQ(env.SystemTempFolder(), folder);
+  }
+  ::RemoveDirectoryW(folder.c_str());
+  // Whatever the system gives, it is a folder that exists.
+  const std::wstring system = env.SystemTempFolder();
+  ASSERT_FALSE(system.empty());
+  EXPECT_NE(system.back(), L'\\');
+  EXPECT_TRUE(Win32FileSystem().FolderExists(system));
+}
+
+TEST_F(FileSystemTest, CorelVersionsAreFoundUnderAChineseUserProfile) {
+  const std::wstring profile = Path(L"Users\\设计师王小明");
+  const std::wstring corel = profile + L"\\AppData\\Roaming\\Corel";
+  for (const wchar_t* folder : {
+           L"CorelDRAW Graphics Suite 2020\\Draw\\GMS",
+           L"coreldraw graphics suite x7\\Draw",
+           L"CorelDRAW Graphics Suite 2022",  // never started: no Draw
+           L"Corel PHOTO-PAINT\\Draw",
+           L"Messages",
+       })
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(root_, L"Users\\设计师王小明\\AppData\\Roaming\\Corel\\" +
+                                                   std::wstring(folder)));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(corel + L"\\CorelDRAW.txt", "not a folder"));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(corel + L"\\CorelDRAW Graphics Suite 2019", "a file"));
+
+  const ScopedEnvironmentVariable set(L"USERPROFILE", profile.c_str());
+  const Win32Environment env;
+  std::vector<std::wstring> names = {L"stale"}, paths = {L"stale", L"entries"};
+  DetectCorelVersions(env, fs_, names, paths);
+
+  ASSERT_EQ(names.size(), 2u);
+  ASSERT_EQ(paths.size(), 2u);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    EXPECT_EQ(paths[i], corel + L"\\" + names[i] + L"\\Draw");
+  EXPECT_EQ(Sorted(names), (std::vector<std::wstring>{L"CorelDRAW Graphics Suite 2020",
+                                                      L"coreldraw graphics suite x7"}));
+}
+
+TEST_F(FileSystemTest, NoCorelFolderMeansNoVersions) {
+  const std::wstring profile = Path(L"Users\\Пользователь");
+  ASSERT_NO_FATAL_FAILURE(MakeFolders(root_, L"Users\\Пользователь\\AppData\\Roaming"));
+  const ScopedEnvironmentVariable set(L"USERPROFILE", profile.c_str());
+  std::vector<std::wstring> names, paths;
+  DetectCorelVersions(Win32Environment(), fs_, names, paths);
+  EXPECT_TRUE(names.empty());
+  EXPECT_TRUE(paths.empty());
+}
+
+}  // namespace
+}  // namespace zarvelo::win32

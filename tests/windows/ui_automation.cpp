@@ -1,0 +1,242 @@
+#include "windows/ui_automation.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace zarvelo::uitest {
+namespace {
+
+constexpr wchar_t kInstallerClass[] = L"ZarveloInstallerWindow";
+constexpr wchar_t kMessageBoxClass[] = L"#32770";
+
+std::wstring Extended(const std::wstring& path) {
+  return path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path;
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+}  // namespace
+
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[4096] = {};
+  DWORD_PTR copied = 0;
+  ::SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                        SMTO_ABORTIFHUNG, 5000, &copied);
+  return std::wstring(buffer, static_cast<size_t>(copied));
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t buffer[256] = {};
+  const int length = ::GetClassNameW(window, buffer, 256);
+  return std::wstring(buffer, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+std::vector<Control> Children(HWND parent) {
+  std::vector<Control> controls;
+  for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    Control control;
+    control.window = child;
+    control.id = ::GetDlgCtrlID(child);
+    control.className = ClassName(child);
+    control.text = WindowText(child);
+    ::GetWindowRect(child, &control.rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&control.rect), 2);
+    control.enabled = ::IsWindowEnabled(child) != FALSE;
+    control.visible = ::IsWindowVisible(child) != FALSE;
+    controls.push_back(control);
+  }
+  return controls;
+}
+
+SIZE OuterSize(HWND window) {
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+SIZE ClientSize(HWND window) {
+  RECT rect{};
+  ::GetClientRect(window, &rect);
+  return {rect.right, rect.bottom};
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::Sleep(20);
+  }
+}
+
+MessageBoxContent ReadMessageBox(HWND dialog) {
+  MessageBoxContent content;
+  content.title = WindowText(dialog);
+  if (HWND text = ::GetDlgItem(dialog, 0xFFFF)) content.text = WindowText(text);
+  return content;
+}
+
+void DismissMessageBox(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDOK, 0); }
+
+void Click(HWND button) { ::PostMessageW(button, BM_CLICK, 0, 0); }
+
+InstallerProcess::~InstallerProcess() {
+  if (Running()) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), 5000);
+  }
+}
+
+bool InstallerProcess::Start(const std::wstring& exe,
+                             const std::map<std::wstring, std::wstring>& environment) {
+  // The current environment with the overrides applied, sorted by name as
+  // Windows expects.
+  std::map<std::wstring, std::pair<std::wstring, std::wstring>> variables;  // by upper-case name
+  if (wchar_t* block = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+      const std::wstring line = entry;
+      const size_t equals = line.find(L'=', 1);
+      if (equals == std::wstring::npos) continue;
+      const std::wstring name = line.substr(0, equals);
+      variables[Upper(name)] = {name, line.substr(equals + 1)};
+    }
+    ::FreeEnvironmentStringsW(block);
+  }
+  for (const auto& [name, value] : environment) {
+    if (value.empty()) variables.erase(Upper(name));
+    else variables[Upper(name)] = {name, value};
+  }
+  std::wstring block;
+  for (const auto& [key, entry] : variables) block += entry.first + L"=" + entry.second + L'\0';
+  block += L'\0';
+
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &info))
+    return false;
+  win32::KernelHandle thread(info.hThread);
+  process_.reset(info.hProcess);
+  processId_ = info.dwProcessId;
+  return true;
+}
+
+HWND InstallerProcess::FindTopLevel(const wchar_t* className) const {
+  struct Search {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+  } search{processId_, className, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM parameter) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(parameter);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner != s->processId || !::IsWindowVisible(window) || ClassName(window) != s->className)
+          return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND InstallerProcess::WaitForWindow(DWORD timeoutMs) {
+  HWND window = nullptr;
+  WaitUntil([&] { return (window = FindTopLevel(kInstallerClass)) != nullptr || !Running(); },
+            timeoutMs);
+  return window;
+}
+
+HWND InstallerProcess::WaitForMessageBox(DWORD timeoutMs) {
+  HWND dialog = nullptr;
+  WaitUntil([&] { return (dialog = FindTopLevel(kMessageBoxClass)) != nullptr || !Running(); },
+            timeoutMs);
+  return dialog;
+}
+
+bool InstallerProcess::WaitForExit(DWORD timeoutMs) {
+  return process_ && ::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool InstallerProcess::Running() const {
+  return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+std::wstring FromUnixPath(const char* unixPath) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length - 1 : 0), L'\0');
+  if (length > 1) ::MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), length);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return L"Z:" + wide;
+}
+
+ScratchFolder::ScratchFolder(const std::wstring& name) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  path_ = std::wstring(temp) + name + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+          std::to_wstring(::GetTickCount64());
+  MakeFolders(path_);
+}
+
+namespace {
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  win32::FindHandle find(::FindFirstFileW(Extended(path + L"\\*").c_str(), &data));
+  if (find) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      ::SetFileAttributesW(Extended(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+      else ::DeleteFileW(Extended(child).c_str());
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  ::RemoveDirectoryW(Extended(path).c_str());
+}
+}  // namespace
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+bool MakeFolders(const std::wstring& path) {
+  for (size_t slash = path.find(L'\\', 3); ; slash = path.find(L'\\', slash + 1)) {
+    const std::wstring part = path.substr(0, slash);
+    if (!::CreateDirectoryW(Extended(part).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return false;
+    if (slash == std::wstring::npos) return true;
+  }
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  win32::FileHandle file(::CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file &&
+         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool ReadBytes(const std::wstring& path, std::string& bytes) {
+  win32::FileHandle file(::CreateFileW(Extended(path).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return false;
+  bytes.clear();
+  char buffer[65536];
+  DWORD read = 0;
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  return true;
+}
+
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace zarvelo::uitest

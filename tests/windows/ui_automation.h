@@ -1,0 +1,94 @@
+// Drives the real installer from outside, as a user would: starts it with a
+// chosen profile, finds its window and message boxes, reads controls and
+// presses buttons with plain Win32 messages.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/win32/handles.h"
+
+namespace zarvelo::uitest {
+
+struct Control {
+  HWND window = nullptr;
+  int id = 0;
+  std::wstring className;
+  std::wstring text;
+  RECT rect{};  // in the parent's client coordinates
+  bool enabled = false;
+  bool visible = false;
+};
+
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+// The direct children of `parent`, in z-order (which is tab order).
+std::vector<Control> Children(HWND parent);
+// The outer size of a top-level window.
+SIZE OuterSize(HWND window);
+SIZE ClientSize(HWND window);
+
+// Polls `condition` until it holds or `timeoutMs` passes.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+struct MessageBoxContent {
+  std::wstring title, text;
+};
+MessageBoxContent ReadMessageBox(HWND dialog);
+void DismissMessageBox(HWND dialog);
+void Click(HWND button);
+
+// The installer under test, ended when this object goes.
+class InstallerProcess {
+ public:
+  InstallerProcess() = default;
+  InstallerProcess(const InstallerProcess&) = delete;
+  InstallerProcess& operator=(const InstallerProcess&) = delete;
+  ~InstallerProcess();
+
+  // Starts `exe` with the current environment plus `environment` (a value of
+  // L"" removes the variable).
+  bool Start(const std::wstring& exe, const std::map<std::wstring, std::wstring>& environment);
+  // The process's visible installer window, or null after `timeoutMs`.
+  HWND WaitForWindow(DWORD timeoutMs);
+  // A message box of the process, or null after `timeoutMs`.
+  HWND WaitForMessageBox(DWORD timeoutMs);
+  bool WaitForExit(DWORD timeoutMs);
+  bool Running() const;
+  DWORD id() const { return processId_; }
+  HANDLE handle() const { return process_.get(); }
+
+ private:
+  HWND FindTopLevel(const wchar_t* className) const;
+  win32::KernelHandle process_;
+  DWORD processId_ = 0;
+};
+
+// Unix path (as Wine's Z: drive) to a Windows path.
+std::wstring FromUnixPath(const char* unixPath);
+
+// A scratch folder removed with everything in it when this object goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::wstring& name);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+// Creates every missing folder of `path`.
+bool MakeFolders(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// The file's bytes; false when it cannot be read.
+bool ReadBytes(const std::wstring& path, std::string& bytes);
+bool Exists(const std::wstring& path);
+
+}  // namespace zarvelo::uitest
