@@ -20,7 +20,7 @@ target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
-target_link_libraries(zarvelo_win32 PUBLIC winhttp comctl32 ole32 shell32 uuid gdi32 user32)
+target_link_libraries(zarvelo_win32 PUBLIC winhttp comctl32 ole32 gdi32 user32)
 
 set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})

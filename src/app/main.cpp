@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "build_config.h"
@@ -86,6 +87,13 @@ int Run(HINSTANCE instance, int showCommand) {
 
 }  // namespace
 }  // namespace zarvelo
+
+// The default handler for an uncaught exception prints the exception's
+// demangled type name to a console this program does not have; it drags in
+// the whole demangler (about 45 KiB). Ending at once is all that is needed.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   return zarvelo::Run(instance, showCommand);

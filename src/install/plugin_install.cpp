@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/decimal.h"
 #include "resources/texts.h"
 #include "ui/install_buttons.h"
 
@@ -37,7 +38,7 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
                               std::int32_t result) {
   if (result != 0) {
     Fail(texts::kDownloadFailedStatus,
-         texts::kDownloadFailedPrefix + std::to_wstring(result) + kCrLf + texts::kCheckNetwork);
+         texts::kDownloadFailedPrefix + Decimal(result) + kCrLf + texts::kCheckNetwork);
     return;
   }
   const Result<std::int64_t> length = fs_.FileLen(tempFile);
@@ -45,7 +46,7 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
     // Reported as a download that did not arrive, with the file error.
     const std::int32_t code = HResultFromWin32(length.status().error());
     Fail(texts::kDownloadFailedStatus,
-         texts::kDownloadFailedPrefix + std::to_wstring(code) + kCrLf + texts::kCheckNetwork);
+         texts::kDownloadFailedPrefix + Decimal(code) + kCrLf + texts::kCheckNetwork);
     return;
   }
   if (length.value() == 0) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "detect/corel_scan.h"
+#include "platform/decimal.h"
 #include "resources/texts.h"
 
 namespace zarvelo {
@@ -78,7 +79,7 @@ void Form_Load(Form& form, const Environment& env, const FileSystem& fs) {
     button.SetToolTip(versionNames[k]);
   }
   form.SetHeight(static_cast<float>(count) * step + top0 + 800);
-  form.SetDetail(texts::kFoundManyPrefix + std::to_wstring(count) + texts::kFoundManySuffix);
+  form.SetDetail(texts::kFoundManyPrefix + Decimal(count) + texts::kFoundManySuffix);
 }
 
 }  // namespace zarvelo

@@ -2,6 +2,7 @@
 
 #include "fakes/fake_platform.h"
 #include "install/plugin_install.h"
+#include "platform/decimal.h"
 #include "resources/texts.h"
 #include "ui/install_buttons.h"
 #include "ui/installer_window.h"
@@ -245,6 +246,22 @@ TEST_F(PluginInstallTest, AfterSuccessNoButtonReacts) {
   ExpectInstalled();
   for (int k = 0; k <= form.UBound(); ++k) Press(k);
   EXPECT_EQ(net.urls.size(), 1u);
+}
+
+TEST(Decimal, WritesSignedNumbersAsTheDialogShowsThem) {
+  struct Case {
+    long long value;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"0"},
+      {7, L"7"},
+      {-1, L"-1"},
+      {2147483647, L"2147483647"},
+      {kInetEResourceNotFound, L"-2146697211"},
+      {-2147483647 - 1, L"-2147483648"},
+      {-9223372036854775807LL - 1, L"-9223372036854775808"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Decimal(c.value), c.text);
 }
 
 }  // namespace

@@ -25,6 +25,13 @@ UINT RequestedDpi() {
   return requested ? static_cast<UINT>(std::atoi(requested)) : 96;
 }
 
+std::wstring InstallerPath() {
+  wchar_t path[32768] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"ZARVELO_INSTALLER", path, 32768);
+  if (length > 0 && length < 32768) return path;
+  return FromUnixPath(ZARVELO_INSTALLER_UNIX_PATH);
+}
+
 TestProfile::TestProfile(const std::vector<std::wstring>& versions, const std::wstring& userName)
     : root_(L"zarvelo-test"), user_(root_.path() + L"\\Users\\" + userName),
       temp_(user_ + L"\\AppData\\Local\\Temp") {
@@ -33,7 +40,7 @@ TestProfile::TestProfile(const std::vector<std::wstring>& versions, const std::w
 }
 
 InstallerSession::InstallerSession(const TestProfile& profile) {
-  if (process_.Start(FromUnixPath(ZARVELO_INSTALLER_UNIX_PATH),
+  if (process_.Start(InstallerPath(),
                      {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}))
     window_ = process_.WaitForWindow(kStartTimeoutMs);
 }

@@ -14,6 +14,10 @@ namespace zarvelo::uitest {
 UINT ScreenDpi();
 UINT RequestedDpi();
 
+// The installer under test: ZARVELO_INSTALLER when set (a Windows path),
+// else the one built beside the tests.
+std::wstring InstallerPath();
+
 class TestProfile {
  public:
   explicit TestProfile(const std::vector<std::wstring>& versions,

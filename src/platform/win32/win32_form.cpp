@@ -14,6 +14,10 @@ constexpr UINT kRunQueueMessage = WM_APP + 1;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1+
+// CLSID_TaskbarList, spelled out so the program need not link the whole
+// GUID library for one class.
+constexpr CLSID kTaskbarListClass = {0x56FDF344, 0xFD6D, 0x11d0,
+                                     {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
 
 // "&" in a caption would underline the next letter and vanish.
 std::wstring WithoutMnemonics(const std::wstring& text) {
@@ -32,19 +36,19 @@ bool SameFont(const FontSpec& a, const FontSpec& b) {
 }  // namespace
 
 void UiQueue::Attach(HWND window, UINT message) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard guard(lock_);
   window_ = window;
   message_ = message;
 }
 
 void UiQueue::Detach() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard guard(lock_);
   window_ = nullptr;
   tasks_.clear();
 }
 
 void UiQueue::Post(std::function<void()> task) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard guard(lock_);
   if (!window_) return;
   tasks_.push_back(std::move(task));
   ::PostMessageW(window_, message_, 0, 0);
@@ -54,7 +58,7 @@ void UiQueue::RunPending() {
   for (;;) {
     std::function<void()> task;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      Guard guard(lock_);
       if (tasks_.empty()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();
@@ -383,8 +387,8 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     default:
       if (message == taskbarCreatedMessage_ && taskbarCreatedMessage_ != 0) {
-        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_ITaskbarList3,
+        if (SUCCEEDED(::CoCreateInstance(kTaskbarListClass, nullptr, CLSCTX_INPROC_SERVER,
+                                         __uuidof(ITaskbarList3),
                                          reinterpret_cast<void**>(taskbar_.put()))) &&
             FAILED(taskbar_->HrInit()))
           taskbar_.reset();

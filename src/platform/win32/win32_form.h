@@ -8,7 +8,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +29,20 @@ class UiQueue {
   void RunPending();
 
  private:
-  std::mutex mutex_;
+  // A slim reader/writer lock rather than std::mutex: it cannot fail, so no
+  // exception machinery comes with it.
+  class Guard {
+   public:
+    explicit Guard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~Guard() { ::ReleaseSRWLockExclusive(&lock_); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    SRWLOCK& lock_;
+  };
+
+  SRWLOCK lock_ = SRWLOCK_INIT;
   HWND window_ = nullptr;
   UINT message_ = 0;
   std::deque<std::function<void()>> tasks_;

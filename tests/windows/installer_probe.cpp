@@ -1,0 +1,144 @@
+// A small command-line driver of the installer window for tools/run and
+// tools/bench:
+//   installer_probe wait                     waits for the installer window
+//   installer_probe press <caption>          presses a button, waits for the
+//                                            outcome, prints the status line
+//   installer_probe close                    closes the window
+//   installer_probe start-time <exe> <runs>  median ms from start to window
+//   installer_probe stall <caption>          presses a button and prints the
+//                                            longest ms the window took to
+//                                            answer while downloading
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "resources/texts.h"
+#include "ui/installer_window.h"
+#include "windows/installer_session.h"
+
+namespace zarvelo::uitest {
+namespace {
+
+constexpr wchar_t kInstallerClass[] = L"ZarveloInstallerWindow";
+
+void Print(const std::wstring& text) {
+  // UTF-8, so a Unix terminal shows the Chinese texts.
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+  if (size > 1) ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+  std::printf("%s\n", utf8.c_str());
+  std::fflush(stdout);
+}
+
+HWND WaitForInstaller(DWORD timeoutMs) {
+  HWND window = nullptr;
+  WaitUntil([&] { return (window = ::FindWindowW(kInstallerClass, nullptr)) && ::IsWindowVisible(window); },
+            timeoutMs);
+  return window;
+}
+
+HWND ButtonWithCaption(HWND window, const std::wstring& caption) {
+  for (const Control& control : Children(window))
+    if (control.id >= kCmdDownloadInstallId && control.text == caption) return control.window;
+  return nullptr;
+}
+
+std::wstring StatusOf(HWND window) { return WindowText(::GetDlgItem(window, kLblDetailId)); }
+
+bool Downloading(HWND window) {
+  const std::wstring status = StatusOf(window);
+  return status == texts::kDownloading || status == texts::kInstalling;
+}
+
+HWND MessageBoxOf(HWND window) {
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  HWND found = ::FindWindowW(L"#32770", nullptr);
+  DWORD owner = 0;
+  if (found) ::GetWindowThreadProcessId(found, &owner);
+  return owner == process ? found : nullptr;
+}
+
+int Press(const std::wstring& caption) {
+  HWND window = WaitForInstaller(60000);
+  HWND button = window ? ButtonWithCaption(window, caption) : nullptr;
+  if (!button) {
+    Print(L"no button " + caption);
+    return 2;
+  }
+  Click(button);
+  WaitUntil([&] { return Downloading(window); }, 5000);
+  WaitUntil([&] { return !Downloading(window) || MessageBoxOf(window) != nullptr; }, 120000);
+  Print(StatusOf(window));
+  if (HWND dialog = MessageBoxOf(window)) {
+    Print(ReadMessageBox(dialog).text);
+    return 1;
+  }
+  return StatusOf(window) == texts::kInstalled ? 0 : 1;
+}
+
+int StartTime(const std::wstring& exe, int runs) {
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    LARGE_INTEGER frequency, start, shown;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    InstallerProcess process;
+    if (!process.Start(exe, {})) return 2;
+    if (!process.WaitForWindow(60000)) return 2;
+    ::QueryPerformanceCounter(&shown);
+    times.push_back(1000.0 * static_cast<double>(shown.QuadPart - start.QuadPart) /
+                    static_cast<double>(frequency.QuadPart));
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%.0f\n", times[times.size() / 2]);
+  return 0;
+}
+
+int Stall(const std::wstring& caption) {
+  HWND window = WaitForInstaller(60000);
+  HWND button = window ? ButtonWithCaption(window, caption) : nullptr;
+  if (!button) return 2;
+  Click(button);
+  WaitUntil([&] { return Downloading(window); }, 5000);
+  double longest = 0;
+  int samples = 0;
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  while (Downloading(window) && !MessageBoxOf(window)) {
+    LARGE_INTEGER before, after;
+    DWORD_PTR ignored = 0;
+    ::QueryPerformanceCounter(&before);
+    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    ::QueryPerformanceCounter(&after);
+    longest = std::max(longest, 1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                                    static_cast<double>(frequency.QuadPart));
+    ++samples;
+    ::Sleep(10);
+  }
+  std::printf("%.1f %d\n", longest, samples);
+  return 0;
+}
+
+}  // namespace
+}  // namespace zarvelo::uitest
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace zarvelo::uitest;
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"wait") return WaitForInstaller(60000) ? 0 : 1;
+  if (command == L"press" && argc > 2) return Press(argv[2]);
+  if (command == L"close") {
+    HWND window = WaitForInstaller(10000);
+    if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return window ? 0 : 1;
+  }
+  if (command == L"start-time" && argc > 3) return StartTime(argv[2], _wtoi(argv[3]));
+  if (command == L"stall" && argc > 2) return Stall(argv[2]);
+  std::fprintf(stderr, "usage: installer_probe wait | press <caption> | close | "
+                       "start-time <exe> <runs> | stall <caption>\n");
+  return 2;
+}
