@@ -5,7 +5,9 @@
 namespace zarvelo::win32 {
 
 std::wstring ExtendedPath(const std::wstring& path) {
-  if (path.rfind(L"\\\\?\\", 0) == 0 || path.empty()) return path;
+  // Already extended, or a device path (\\.\...), which must stay as it is.
+  if (path.empty() || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0)
+    return path;
   const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return path;
   std::wstring full(needed, L'\0');

@@ -1,0 +1,494 @@
+#!/usr/bin/env python3
+"""Loopback HTTPS server the download tests run against.
+
+  plugin_server.py start --state-dir DIR [--port 47631 --control-port 47632]
+  plugin_server.py stop  --state-dir DIR
+  plugin_server.py serve --state-dir DIR ...   (in the foreground, for debugging)
+
+The data port (HTTPS, 127.0.0.1 only) serves GET /down/Zarvelo_CDRplugin.gip
+the way the current mode says. The control port (plain HTTP) sets the mode
+and reports what the data port saw:
+
+  GET /mode/<name>[?size=N]  switch mode (body size N, default 300000)
+  GET /requests              {"count": data requests since the last switch,
+                              "path": ..., "headers": {...} of the last one}
+  GET /body                  the body an `ok` answer carries
+
+On start a fresh test CA, a server certificate for 127.0.0.1 signed by it
+and a self-signed "untrusted" certificate are made with openssl; DIR/ca.pem
+and DIR/ca.der are the CA the client has to trust.
+"""
+
+import argparse
+import http.client
+import http.server
+import json
+import os
+import secrets
+import select
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+PLUGIN_PATH = "/down/Zarvelo_CDRplugin.gip"
+DEFAULT_SIZE = 300000
+MODES = ("ok", "404", "500", "empty", "truncated", "nolength", "stall", "slow",
+         "refuse", "untrusted", "redirect-http")
+HOST = "127.0.0.1"
+SLOW_PIECE = 4096
+SLOW_INTERVAL = 0.05
+STALL_LIMIT = 120.0
+STALL_BYTES = 1000
+
+
+def body_bytes(size):
+    return bytes((i * 31 + 7) % 251 for i in range(size))
+
+
+# --- certificates -----------------------------------------------------------
+
+def openssl(*args, cwd):
+    result = subprocess.run(["openssl", *args], cwd=cwd, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
+    if result.returncode != 0:
+        raise SystemExit("openssl %s failed:\n%s" % (args[0], result.stdout))
+
+
+def make_certificates(state_dir):
+    """A CA, a server certificate it signed, and an unrelated self-signed one."""
+    # A unique CA name per run: clients that pick issuers by name never
+    # confuse this CA with one an earlier run left in their store.
+    tag = secrets.token_hex(4)
+    key = ["-newkey", "rsa:2048", "-nodes"]
+    openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "30",
+            "-subj", "/CN=Zarvelo Loopback Test CA %s" % tag,
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+            "-addext", "subjectKeyIdentifier=hash", cwd=state_dir)
+    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=state_dir)
+    openssl("req", *key, "-keyout", "server.key", "-out", "server.csr",
+            "-subj", "/CN=127.0.0.1", cwd=state_dir)
+    with open(os.path.join(state_dir, "server.ext"), "w") as ext:
+        ext.write("basicConstraints=critical,CA:FALSE\n"
+                  "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                  "extendedKeyUsage=serverAuth\n"
+                  # Wine matches a host only against DNS names, Windows
+                  # an address against IP entries: both get theirs.
+                  "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost\n"
+                  "authorityKeyIdentifier=keyid\n"
+                  "subjectKeyIdentifier=hash\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-set_serial", "0x" + secrets.token_hex(8), "-days", "30",
+            "-extfile", "server.ext", "-out", "server.pem", cwd=state_dir)
+    openssl("req", "-x509", *key, "-keyout", "untrusted.key", "-out", "untrusted.pem",
+            "-days", "30", "-subj", "/CN=127.0.0.1",
+            "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost", cwd=state_dir)
+
+
+def tls_context(state_dir, name):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(os.path.join(state_dir, name + ".pem"),
+                            os.path.join(state_dir, name + ".key"))
+    return context
+
+
+# --- the server -------------------------------------------------------------
+
+class State:
+    """The mode and what the data port saw; shared by all threads."""
+
+    def __init__(self):
+        self.lock = threading.Condition()
+        self.mode = "ok"
+        self.size = DEFAULT_SIZE
+        self.body = body_bytes(DEFAULT_SIZE)
+        self.count = 0
+        self.last_path = None
+        self.last_headers = {}
+        self.listening = False  # what the data listener currently does
+        self.stopping = threading.Event()
+
+    def set_mode(self, mode, size):
+        with self.lock:
+            self.mode = mode
+            if size != self.size:
+                self.size = size
+                self.body = body_bytes(size)
+            self.count = 0
+            self.last_path = None
+            self.last_headers = {}
+            self.lock.notify_all()
+            # The switch counts only once the data port is open or closed
+            # as the mode says, so the next client sees the new behaviour.
+            want = mode != "refuse"
+            if not self.lock.wait_for(lambda: self.listening == want, timeout=10):
+                raise RuntimeError("data listener did not follow mode %s" % mode)
+
+    def snapshot(self):
+        with self.lock:
+            return self.mode, self.body
+
+
+def read_request(conn):
+    """The request line and headers, or None when the client sent none."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return None
+        data += chunk
+        if len(data) > 65536:
+            return None
+    head = data.split(b"\r\n\r\n", 1)[0].decode("iso-8859-1")
+    lines = head.split("\r\n")
+    parts = lines[0].split(" ")
+    if len(parts) < 2:
+        return None
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        name = name.strip()
+        if name in headers:
+            headers[name] += ", " + value.strip()
+        else:
+            headers[name] = value.strip()
+    return parts[0], parts[1], headers
+
+
+def send_head(conn, status, reason, length=None, extra=()):
+    lines = ["HTTP/1.1 %d %s" % (status, reason),
+             "Content-Type: application/octet-stream",
+             "Connection: close"]
+    if length is not None:
+        lines.append("Content-Length: %d" % length)
+    lines.extend(extra)
+    conn.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("ascii"))
+
+
+def wait_for_client_to_leave(conn, state, limit):
+    deadline = time.monotonic() + limit
+    raw = conn.fileno()
+    while time.monotonic() < deadline and not state.stopping.is_set():
+        readable, _, _ = select.select([raw], [], [], 0.2)
+        if readable:
+            try:
+                if not conn.recv(4096):
+                    return
+            except (OSError, ssl.SSLError):
+                return
+
+
+def close_gracefully(conn):
+    """Ends the connection the way web servers do: close_notify, then FIN.
+
+    The client's own close_notify is not waited for: a client that reads to
+    the end of the connection only finishes once the TCP connection ends.
+    """
+    try:
+        conn.setblocking(False)
+        try:
+            conn.unwrap()
+        except ssl.SSLWantReadError:
+            pass  # close_notify sent; the peer's would have to be read
+        conn.shutdown(socket.SHUT_RDWR)
+    except (OSError, ValueError):
+        pass
+
+
+def answer(conn, state, mode, body, data_port):
+    request = read_request(conn)
+    if request is None:
+        return
+    method, path, headers = request
+    with state.lock:
+        state.count += 1
+        state.last_path = path
+        state.last_headers = headers
+    if method != "GET" or urllib.parse.urlsplit(path).path != PLUGIN_PATH:
+        page = b"not here"
+        send_head(conn, 404, "Not Found", len(page))
+        conn.sendall(page)
+        return
+    if mode in ("ok", "untrusted"):
+        send_head(conn, 200, "OK", len(body))
+        conn.sendall(body)
+    elif mode in ("404", "500"):
+        page = ("<html><body>%s</body></html>" % mode).encode("ascii")
+        send_head(conn, int(mode), "Not Found" if mode == "404" else "Internal Server Error",
+                  len(page))
+        conn.sendall(page)
+    elif mode == "empty":
+        send_head(conn, 200, "OK", 0)
+    elif mode == "truncated":
+        send_head(conn, 200, "OK", len(body))
+        conn.sendall(body[:len(body) // 2])
+    elif mode == "nolength":
+        send_head(conn, 200, "OK")
+        conn.sendall(body)
+    elif mode == "stall":
+        send_head(conn, 200, "OK", len(body))
+        conn.sendall(body[:STALL_BYTES])
+        wait_for_client_to_leave(conn, state, STALL_LIMIT)
+    elif mode == "slow":
+        send_head(conn, 200, "OK", len(body))
+        for start in range(0, len(body), SLOW_PIECE):
+            if state.stopping.is_set():
+                return
+            conn.sendall(body[start:start + SLOW_PIECE])
+            time.sleep(SLOW_INTERVAL)
+    elif mode == "redirect-http":
+        target = "http://127.0.0.1:%d%s" % (data_port + 2, PLUGIN_PATH)
+        send_head(conn, 302, "Found", 0, ["Location: " + target])
+
+
+def serve_connection(raw, state, contexts, data_port):
+    mode, body = state.snapshot()
+    raw.settimeout(30)
+    try:
+        conn = contexts["untrusted" if mode == "untrusted" else "server"].wrap_socket(
+            raw, server_side=True)
+    except (OSError, ssl.SSLError):
+        raw.close()  # e.g. the client rejected the certificate
+        return
+    try:
+        answer(conn, state, mode, body, data_port)
+        close_gracefully(conn)
+    except (OSError, ssl.SSLError):
+        pass  # the client went away
+    finally:
+        conn.close()
+
+
+def data_listener(state, contexts, port, ready):
+    """Accepts on the data port while the mode wants it open."""
+    listener = None
+    try:
+        while not state.stopping.is_set():
+            with state.lock:
+                want = state.mode != "refuse"
+            if want and listener is None:
+                listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                try:
+                    listener.bind((HOST, port))
+                except OSError as error:
+                    ready.append(error)
+                    listener.close()
+                    return
+                listener.listen(64)
+            elif not want and listener is not None:
+                listener.close()
+                listener = None
+            with state.lock:
+                if state.listening != want:
+                    state.listening = want
+                    state.lock.notify_all()
+                    if len(ready) == 0:
+                        ready.append(None)
+            if listener is None:
+                time.sleep(0.02)
+                continue
+            readable, _, _ = select.select([listener], [], [], 0.02)
+            if readable:
+                raw, _ = listener.accept()
+                threading.Thread(target=serve_connection, args=(raw, state, contexts, port),
+                                 daemon=True).start()
+    finally:
+        if listener is not None:
+            listener.close()
+
+
+class ControlHandler(http.server.BaseHTTPRequestHandler):
+    server_version = "PluginTestControl"
+
+    def log_message(self, format, *args):  # quiet: tests read the results
+        pass
+
+    def reply(self, status, data, content_type="text/plain"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        state = self.server.state
+        url = urllib.parse.urlsplit(self.path)
+        if url.path.startswith("/mode/"):
+            mode = url.path[len("/mode/"):]
+            query = urllib.parse.parse_qs(url.query)
+            try:
+                size = int(query.get("size", [DEFAULT_SIZE])[0])
+            except ValueError:
+                size = -1
+            if mode not in MODES or size < 0:
+                self.reply(400, b"unknown mode or bad size\n")
+                return
+            state.set_mode(mode, size)
+            self.reply(200, ("mode %s size %d\n" % (mode, size)).encode("ascii"))
+        elif url.path == "/requests":
+            with state.lock:
+                data = {"count": state.count, "path": state.last_path,
+                        "headers": state.last_headers}
+            self.reply(200, json.dumps(data).encode("utf-8"), "application/json")
+        elif url.path == "/body":
+            _, body = state.snapshot()
+            self.reply(200, body, "application/octet-stream")
+        else:
+            self.reply(404, b"unknown\n")
+
+
+class ControlServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def serve(args):
+    state_dir = os.path.abspath(args.state_dir)
+    os.makedirs(state_dir, exist_ok=True)
+    make_certificates(state_dir)
+    contexts = {"server": tls_context(state_dir, "server"),
+                "untrusted": tls_context(state_dir, "untrusted")}
+    state = State()
+
+    try:
+        control = ControlServer((HOST, args.control_port), ControlHandler)
+    except OSError as error:
+        sys.exit("plugin_server: control port %d: %s" % (args.control_port, error))
+    control.state = state
+
+    ready = []
+    listener = threading.Thread(target=data_listener,
+                                args=(state, contexts, args.port, ready), daemon=True)
+    listener.start()
+    deadline = time.monotonic() + 10
+    while not ready and time.monotonic() < deadline:
+        time.sleep(0.02)
+    if not ready or ready[0] is not None:
+        control.server_close()
+        state.stopping.set()
+        sys.exit("plugin_server: data port %d: %s" % (args.port, ready[0] if ready else "timeout"))
+
+    signal.signal(signal.SIGTERM, lambda *_: state.stopping.set())
+    signal.signal(signal.SIGINT, lambda *_: state.stopping.set())
+    controller = threading.Thread(target=control.serve_forever, daemon=True)
+    controller.start()
+    pid_file = os.path.join(state_dir, "server.pid")
+    with open(pid_file + ".tmp", "w") as out:
+        out.write("%d\n" % os.getpid())
+    os.replace(pid_file + ".tmp", pid_file)
+    print("plugin_server: https://%s:%d%s, control http://%s:%d/" %
+          (HOST, args.port, PLUGIN_PATH, HOST, args.control_port), flush=True)
+
+    while not state.stopping.wait(0.5):
+        pass
+    control.shutdown()
+    control.server_close()
+    listener.join(5)
+    try:
+        os.remove(pid_file)
+    except FileNotFoundError:
+        pass
+
+
+# --- start and stop ---------------------------------------------------------
+
+def read_pid(state_dir):
+    try:
+        with open(os.path.join(state_dir, "server.pid")) as pid_file:
+            return int(pid_file.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
+def is_our_server(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            return b"plugin_server.py" in cmdline.read()
+    except OSError:
+        return False
+
+
+def control_answers(port):
+    try:
+        conn = http.client.HTTPConnection(HOST, port, timeout=2)
+        conn.request("GET", "/requests")
+        ok = conn.getresponse().status == 200
+        conn.close()
+        return ok
+    except OSError:
+        return False
+
+
+def start(args):
+    state_dir = os.path.abspath(args.state_dir)
+    os.makedirs(state_dir, exist_ok=True)
+    old = read_pid(state_dir)
+    if old is not None and is_our_server(old):
+        sys.exit("plugin_server: already running (pid %d); stop it first" % old)
+    for name in ("server.pid", "ca.pem", "ca.der"):
+        try:
+            os.remove(os.path.join(state_dir, name))
+        except FileNotFoundError:
+            pass
+    log_path = os.path.join(state_dir, "server.log")
+    with open(log_path, "w") as log:
+        child = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir,
+             "--port", str(args.port), "--control-port", str(args.control_port)],
+            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+            start_new_session=True)  # keeps no pipe of the caller open
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if child.poll() is not None:
+            with open(log_path) as log:
+                sys.exit("plugin_server: failed to start (exit %d):\n%s" %
+                         (child.returncode, log.read()))
+        if read_pid(state_dir) == child.pid and control_answers(args.control_port):
+            print("plugin_server: started, pid %d" % child.pid)
+            return
+        time.sleep(0.05)
+    child.kill()
+    child.wait()
+    sys.exit("plugin_server: not listening after 60 s")
+
+
+def stop(args):
+    state_dir = os.path.abspath(args.state_dir)
+    pid = read_pid(state_dir)
+    if pid is None or not is_our_server(pid):
+        print("plugin_server: not running")
+        return
+    os.kill(pid, signal.SIGTERM)
+    deadline = time.monotonic() + 10
+    while is_our_server(pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if is_our_server(pid):
+        os.kill(pid, signal.SIGKILL)
+        while is_our_server(pid):
+            time.sleep(0.05)
+    try:
+        os.remove(os.path.join(state_dir, "server.pid"))
+    except FileNotFoundError:
+        pass
+    print("plugin_server: stopped")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("command", choices=("start", "stop", "serve"))
+    parser.add_argument("--state-dir", required=True)
+    parser.add_argument("--port", type=int, default=47631)
+    parser.add_argument("--control-port", type=int, default=47632)
+    args = parser.parse_args()
+    {"start": start, "stop": stop, "serve": serve}[args.command](args)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,461 @@
+// The WinHTTP download service against the loopback test server
+// (tests/server/plugin_server.py), which ctest starts before these tests.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/win32/long_path.h"
+#include "platform/win32/win32_downloader.h"
+#include "windows/test_server.h"
+
+namespace zarvelo::win32 {
+namespace {
+
+constexpr wchar_t kUrl[] = L"https://127.0.0.1:47631/down/Zarvelo_CDRplugin.gip";
+constexpr DWORD kStallMs = 2000;
+constexpr DWORD kDownloadLimitMs = 30000;
+
+using testserver::ExpectedBody;
+using testserver::kControlPort;
+using testserver::kDefaultSize;
+using testserver::Requests;
+using testserver::ServerRequests;
+using testserver::SetMode;
+
+// --- files ----------------------------------------------------------------
+
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The file's bytes; `ok` false when it cannot be read.
+std::string ReadAll(const std::wstring& path, bool& ok) {
+  ok = false;
+  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string data;
+  char buffer[65536];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    data.append(buffer, got);
+  }
+  ok = true;
+  return data;
+}
+
+bool WriteAll(const std::wstring& path, const std::string& data) {
+  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
+                             nullptr) &&
+         written == data.size();
+}
+
+void RemoveTree(const std::wstring& path) {
+  const std::wstring extended = ExtendedPath(path);
+  WIN32_FIND_DATAW found;
+  const FindHandle find(::FindFirstFileW((extended + L"\\*").c_str(), &found));
+  if (find) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        ::DeleteFileW(ExtendedPath(child).c_str());
+      }
+    } while (::FindNextFileW(find.get(), &found));
+  }
+  ::RemoveDirectoryW(extended.c_str());
+}
+
+// --- the user-interface thread ----------------------------------------------
+
+// Stands in for the window's message loop: the downloader posts here from
+// its worker and the test thread runs what was posted while it waits.
+class TaskQueue {
+ public:
+  void Post(std::function<void()> task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    ready_.notify_one();
+  }
+
+  // Runs posted tasks until `until()` holds or `timeoutMs` has passed;
+  // `until()` may also watch things no task changes, so it is polled.
+  bool RunUntil(const std::function<bool()>& until, DWORD timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!until()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) return false;
+      const auto wake = std::min(deadline, now + std::chrono::milliseconds(20));
+      std::function<void()> task;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!ready_.wait_until(lock, wake, [this] { return !tasks_.empty(); })) continue;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+    return true;
+  }
+
+  void RunFor(DWORD ms) {
+    RunUntil([] { return false; }, ms);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+struct Progress {
+  std::uint64_t received = 0;
+  std::uint64_t total = 0;
+};
+
+class DownloaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    ASSERT_GT(length, 0u);
+    folder_ = std::wstring(temp, length) + L"下载测试-" + std::to_wstring(::GetCurrentProcessId()) +
+              L"-" + std::to_wstring(::GetTickCount64());
+    ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));
+    uiThread_ = ::GetCurrentThreadId();
+  }
+  void TearDown() override {
+    SetMode("ok");
+    RemoveTree(folder_);
+  }
+
+  Win32Downloader::Post Poster() {
+    return [this](std::function<void()> task) { queue_.Post(std::move(task)); };
+  }
+  Win32Downloader::Progress Recorder() {
+    return [this](std::uint64_t received, std::uint64_t total) {
+      EXPECT_EQ(::GetCurrentThreadId(), uiThread_) << "progress off the user-interface thread";
+      progress_.push_back({received, total});
+    };
+  }
+
+  // Starts a download and runs the "message loop" until `done` came.
+  struct Outcome {
+    bool finished = false;
+    std::int32_t result = 1;
+    int calls = 0;
+  };
+  Outcome Download(Win32Downloader& downloader, const std::wstring& url,
+                   const std::wstring& file) {
+    Outcome outcome;
+    downloader.Start(url, file, [this, &outcome](std::int32_t result) {
+      EXPECT_EQ(::GetCurrentThreadId(), uiThread_) << "done off the user-interface thread";
+      outcome.result = result;
+      ++outcome.calls;
+    });
+    outcome.finished = queue_.RunUntil([&] { return outcome.calls > 0; }, kDownloadLimitMs);
+    EXPECT_TRUE(downloader.WaitIdle(5000));
+    queue_.RunFor(50);  // anything posted late would show as a second call
+    return outcome;
+  }
+
+  std::wstring folder_;
+  TaskQueue queue_;
+  std::vector<Progress> progress_;
+  DWORD uiThread_ = 0;
+};
+
+// --- answers of the server --------------------------------------------------
+
+enum class FileAfter { kBody, kEmpty, kAbsent };
+
+struct ModeCase {
+  const char* mode;
+  std::size_t size;
+  std::int32_t result;
+  FileAfter file;
+  int requests;  // what the server saw
+};
+
+const ModeCase kModeCases[] = {
+    {"ok", kDefaultSize, 0, FileAfter::kBody, 1},
+    {"ok", 1, 0, FileAfter::kBody, 1},
+    {"ok", 1500000, 0, FileAfter::kBody, 1},
+    {"404", kDefaultSize, kInetEResourceNotFound, FileAfter::kAbsent, 1},
+    {"500", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1},
+    {"empty", kDefaultSize, 0, FileAfter::kEmpty, 1},
+    {"truncated", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1},
+    {"nolength", kDefaultSize, 0, FileAfter::kBody, 1},
+    {"refuse", kDefaultSize, kInetECannotConnect, FileAfter::kAbsent, 0},
+    {"untrusted", kDefaultSize, kInetESecurityProblem, FileAfter::kAbsent, 0},
+    {"redirect-http", kDefaultSize, kInetERedirectFailed, FileAfter::kAbsent, 1},
+    {"stall", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1},
+};
+
+TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
+  for (const ModeCase& c : kModeCases) {
+    SCOPED_TRACE(std::string("mode ") + c.mode + ", size " + std::to_string(c.size));
+    ASSERT_TRUE(SetMode(c.mode, c.size));
+    const std::wstring file = folder_ + L"\\插件.gip";
+    ASSERT_FALSE(Exists(file));
+    progress_.clear();
+
+    Win32Downloader downloader(Poster(), Recorder(), kStallMs);
+    const auto begin = std::chrono::steady_clock::now();
+    const Outcome outcome = Download(downloader, kUrl, file);
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+
+    ASSERT_TRUE(outcome.finished) << "no result after " << kDownloadLimitMs << " ms";
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(outcome.result, c.result) << std::hex << "got 0x" << outcome.result
+                                        << ", expected 0x" << c.result;
+    EXPECT_EQ(ServerRequests().count, c.requests);
+    bool read = false;
+    const std::string data = ReadAll(file, read);
+    switch (c.file) {
+      case FileAfter::kBody:
+        ASSERT_TRUE(read);
+        EXPECT_EQ(data.size(), c.size);
+        EXPECT_TRUE(data == ExpectedBody(c.size)) << "the file differs from what was served";
+        ASSERT_FALSE(progress_.empty());
+        EXPECT_EQ(progress_.back().received, c.size);
+        // Without a Content-Length the total is unknown.
+        EXPECT_EQ(progress_.back().total, std::string(c.mode) == "nolength" ? 0u : c.size);
+        for (std::size_t i = 1; i < progress_.size(); ++i) {
+          EXPECT_LE(progress_[i - 1].received, progress_[i].received);
+        }
+        break;
+      case FileAfter::kEmpty:
+        EXPECT_TRUE(read);
+        EXPECT_EQ(data.size(), 0u);
+        break;
+      case FileAfter::kAbsent:
+        EXPECT_FALSE(Exists(file)) << "a failed download left a file behind";
+        break;
+    }
+    if (std::string(c.mode) == "stall") {
+      // Ended by the stall limit, not by the 30 s defaults.
+      EXPECT_GE(seconds, kStallMs / 1000.0 * 0.75);
+      EXPECT_LT(seconds, kStallMs / 1000.0 + 8);
+    }
+    RemoveTree(folder_);
+    ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));
+  }
+}
+
+// --- requests that never reach a server -----------------------------------
+
+struct LocalCase {
+  const char* what;
+  std::wstring url;
+  std::wstring file;  // under the test folder
+  std::int32_t result;
+};
+
+TEST_F(DownloaderTest, BadUrlsAndUnwritableTargetsFail) {
+  ASSERT_TRUE(SetMode("ok"));
+  const LocalCase cases[] = {
+      {"empty URL", L"", L"a.gip", kInetEInvalidUrl},
+      {"no scheme", L"not a url", L"a.gip", kInetEInvalidUrl},
+      {"ftp", L"ftp://127.0.0.1:47631/down/Zarvelo_CDRplugin.gip", L"a.gip", kInetEInvalidUrl},
+      {"no host", L"https:///down/Zarvelo_CDRplugin.gip", L"a.gip", kInetEInvalidUrl},
+      {"missing folder", kUrl, L"缺少的文件夹\\a.gip", HResultFromWin32(ERROR_PATH_NOT_FOUND)},
+      {"target is a folder", kUrl, L"", HResultFromWin32(ERROR_ACCESS_DENIED)},
+  };
+  for (const LocalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring file = c.file.empty() ? folder_ : folder_ + L"\\" + c.file;
+    Win32Downloader downloader(Poster());
+    const Outcome outcome = Download(downloader, c.url, file);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(outcome.result, c.result) << std::hex << "got 0x" << outcome.result
+                                        << ", expected 0x" << c.result;
+    if (!c.file.empty()) {
+      EXPECT_FALSE(Exists(file));
+    }
+  }
+}
+
+// Plain HTTP is accepted too: the control port serves the body as /body.
+TEST_F(DownloaderTest, DownloadsOverPlainHttp) {
+  ASSERT_TRUE(SetMode("ok", 5000));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  Win32Downloader downloader(Poster());
+  const Outcome outcome =
+      Download(downloader, L"http://127.0.0.1:" + std::to_wstring(kControlPort) + L"/body", file);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.result, 0);
+  bool read = false;
+  EXPECT_TRUE(ReadAll(file, read) == ExpectedBody(5000));
+  EXPECT_TRUE(read);
+}
+
+// --- files ------------------------------------------------------------------
+
+TEST_F(DownloaderTest, WritesToALongUnicodePath) {
+  ASSERT_TRUE(SetMode("ok", 70000));
+  std::wstring path = folder_;
+  while (path.size() < 300) {
+    path += L"\\设计师的文件夹-Ünïcødé-插件目录";
+    ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr));
+  }
+  const std::wstring file = path + L"\\矢量插件-Zarvelo_CDRplugin.gip";
+  ASSERT_GT(file.size(), 260u);
+
+  Win32Downloader downloader(Poster());
+  const Outcome outcome = Download(downloader, kUrl, file);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.result, 0);
+  bool read = false;
+  EXPECT_TRUE(ReadAll(file, read) == ExpectedBody(70000));
+  EXPECT_TRUE(read);
+}
+
+TEST_F(DownloaderTest, ReplacesAnExistingLongerFile) {
+  ASSERT_TRUE(SetMode("ok", 1000));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  ASSERT_TRUE(WriteAll(file, std::string(5000, 'x')));
+
+  Win32Downloader downloader(Poster());
+  const Outcome outcome = Download(downloader, kUrl, file);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.result, 0);
+  bool read = false;
+  const std::string data = ReadAll(file, read);
+  EXPECT_EQ(data.size(), 1000u);
+  EXPECT_TRUE(data == ExpectedBody(1000));
+}
+
+// --- never from a cache -------------------------------------------------------
+
+TEST_F(DownloaderTest, EveryAttemptAsksTheServer) {
+  ASSERT_TRUE(SetMode("ok", 20000));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  Win32Downloader downloader(Poster());
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    const Outcome outcome = Download(downloader, kUrl, file);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.result, 0);
+    const Requests seen = ServerRequests();
+    EXPECT_EQ(seen.count, attempt);
+    EXPECT_NE(seen.json.find("\"Cache-Control\": \"no-cache\""), std::string::npos) << seen.json;
+    EXPECT_NE(seen.json.find("\"Pragma\": \"no-cache\""), std::string::npos) << seen.json;
+  }
+}
+
+// --- cancelling -------------------------------------------------------------
+
+TEST_F(DownloaderTest, CancelEndsASlowTransferWithoutReportingIt) {
+  ASSERT_TRUE(SetMode("slow"));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  Win32Downloader downloader(Poster(), Recorder());
+  int calls = 0;
+  downloader.Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  // Well into the body: some progress arrived and the file exists.
+  ASSERT_TRUE(queue_.RunUntil(
+      [this] { return !progress_.empty() && progress_.back().received >= 20000; }, 15000));
+  EXPECT_TRUE(Exists(file));
+  EXPECT_FALSE(downloader.WaitIdle(0));
+
+  const auto begin = std::chrono::steady_clock::now();
+  downloader.Cancel();
+  EXPECT_TRUE(downloader.WaitIdle(2500));
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_FALSE(Exists(file)) << "the partial file is still there";
+  const std::size_t progressSeen = progress_.size();
+  queue_.RunFor(4500);  // longer than the whole slow body takes
+  EXPECT_EQ(calls, 0) << "done was called after Cancel()";
+  EXPECT_EQ(progress_.size(), progressSeen) << "progress was reported after Cancel()";
+}
+
+TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsItsTransfer) {
+  ASSERT_TRUE(SetMode("slow"));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  int calls = 0;
+  auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder());
+  downloader->Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  ASSERT_TRUE(queue_.RunUntil([this] { return !progress_.empty(); }, 15000));
+
+  const auto begin = std::chrono::steady_clock::now();
+  downloader.reset();
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LT(seconds, 2.5);
+  EXPECT_FALSE(Exists(file)) << "the partial file is still there";
+  queue_.RunFor(4500);  // longer than the whole slow body takes
+  EXPECT_EQ(calls, 0) << "done was called after the downloader was gone";
+}
+
+// A worker blocked on a silent server may not notice Cancel() at once (Wine
+// only returns from the receive at the stall limit): the destructor still
+// returns in time, and the worker cleans up on its own later.
+TEST_F(DownloaderTest, DestroyingDuringAStallDoesNotWaitForIt) {
+  ASSERT_TRUE(SetMode("stall"));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  constexpr DWORD kLongStallMs = 6000;
+  int calls = 0;
+  auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder(), kLongStallMs);
+  downloader->Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  ASSERT_TRUE(queue_.RunUntil([&] { return !progress_.empty() && Exists(file); }, 15000));
+  queue_.RunFor(300);  // the worker now waits for bytes that do not come
+
+  const auto begin = std::chrono::steady_clock::now();
+  downloader.reset();
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LT(seconds, 2.5);
+  EXPECT_TRUE(queue_.RunUntil([&] { return !Exists(file); }, kLongStallMs + 5000))
+      << "the partial file stayed";
+  queue_.RunFor(200);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_F(DownloaderTest, StartingAgainReplacesTheRunningTransfer) {
+  ASSERT_TRUE(SetMode("slow", 40000));
+  const std::wstring first = folder_ + L"\\first.gip";
+  const std::wstring second = folder_ + L"\\second.gip";
+  Win32Downloader downloader(Poster());
+  int firstCalls = 0;
+  downloader.Start(kUrl, first, [&firstCalls](std::int32_t) { ++firstCalls; });
+  queue_.RunFor(200);
+  const Outcome outcome = Download(downloader, kUrl, second);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.calls, 1);
+  EXPECT_EQ(firstCalls, 0);
+  EXPECT_FALSE(Exists(first));
+  bool read = false;
+  EXPECT_TRUE(ReadAll(second, read) == ExpectedBody(40000));
+}
+
+}  // namespace
+}  // namespace zarvelo::win32

@@ -1,0 +1,240 @@
+// Install attempts of the shipped installer under Wine, against the loopback
+// HTTPS test server: what the user sees (status line, dialogs, buttons) and
+// what lands on disk.
+#include <gtest/gtest.h>
+
+#include "platform/win32/handles.h"
+#include "resources/texts.h"
+#include "windows/installer_session.h"
+#include "windows/test_server.h"
+
+namespace zarvelo::uitest {
+namespace {
+
+using testserver::ExpectedBody;
+using testserver::SetMode;
+
+const std::wstring k2020 = L"CorelDRAW Graphics Suite 2020";
+const std::wstring kX8 = L"CorelDRAW Graphics Suite X8";
+constexpr DWORD kAttemptTimeoutMs = 60000;
+
+struct Outcome {
+  std::wstring status;
+  bool dialog = false;
+  MessageBoxContent message;
+  bool buttonsEnabledUnderDialog = true;
+  bool buttonsEnabledAfter = false;
+};
+
+// Presses the button with `caption` and waits for the attempt to end; a
+// failure's dialog is read and dismissed.
+Outcome PressAndWait(InstallerSession& installer, const std::wstring& caption,
+                     DWORD timeoutMs = kAttemptTimeoutMs) {
+  Outcome outcome;
+  const Control button = installer.Button(caption);
+  EXPECT_TRUE(button.window) << "no button " << caption.size();
+  Click(button.window);
+  HWND dialog = nullptr;
+  WaitUntil(
+      [&] {
+        dialog = installer.process().WaitForMessageBox(0);
+        return dialog != nullptr || installer.Status() == texts::kInstalled;
+      },
+      timeoutMs);
+  outcome.status = installer.Status();
+  if (dialog) {
+    outcome.dialog = true;
+    outcome.message = ReadMessageBox(dialog);
+    outcome.buttonsEnabledUnderDialog = installer.AnyButtonEnabled();
+    DismissMessageBox(dialog);
+    WaitUntil([&] { return installer.AllButtonsEnabled(); }, 5000);
+  }
+  outcome.buttonsEnabledAfter = installer.AnyButtonEnabled();
+  return outcome;
+}
+
+std::wstring DownloadFailed(long long code) {
+  return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n请检查网络连接";
+}
+
+void ExpectInstalled(const Outcome& outcome, const TestProfile& profile, const std::wstring& version,
+                     std::size_t size = testserver::kDefaultSize) {
+  EXPECT_EQ(outcome.status, texts::kInstalled);
+  EXPECT_FALSE(outcome.dialog) << outcome.message.text.size();
+  EXPECT_FALSE(outcome.buttonsEnabledAfter);
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(profile.plugin(version), bytes));
+  EXPECT_TRUE(bytes == ExpectedBody(size)) << "installed " << bytes.size() << " bytes";
+  EXPECT_FALSE(Exists(profile.download())) << "the downloaded file is left in TEMP";
+  EXPECT_FALSE(Exists(profile.plugin(version) + L".download"));
+}
+
+TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
+  struct Case {
+    const char* mode;
+    std::wstring status, message;
+  } cases[] = {
+      {"404", L"下载失败", DownloadFailed(-2146697211)},        // INET_E_RESOURCE_NOT_FOUND
+      {"500", L"下载失败", DownloadFailed(-2146697208)},        // INET_E_DOWNLOAD_FAILURE
+      {"truncated", L"下载失败", DownloadFailed(-2146697208)},  // INET_E_DOWNLOAD_FAILURE
+      {"refuse", L"下载失败", DownloadFailed(-2146697212)},     // INET_E_CANNOT_CONNECT
+      {"untrusted", L"下载失败", DownloadFailed(-2146697202)},  // INET_E_SECURITY_PROBLEM
+      {"redirect-http", L"下载失败", DownloadFailed(-2146697196)},  // INET_E_REDIRECT_FAILED
+      {"empty", L"下载文件为空", L"下载失败：文件大小为 0"},
+  };
+  TestProfile profile({k2020, kX8});
+  MakeFolders(profile.gms(k2020));
+  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_TRUE(SetMode(c.mode));
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    EXPECT_EQ(outcome.status, c.status);
+    ASSERT_TRUE(outcome.dialog);
+    EXPECT_EQ(outcome.message.title, L"错误");
+    EXPECT_EQ(outcome.message.text, c.message);
+    EXPECT_FALSE(outcome.buttonsEnabledUnderDialog);
+    EXPECT_TRUE(installer.AllButtonsEnabled()) << "a retry must be possible at once";
+    std::string old;
+    ASSERT_TRUE(ReadBytes(profile.plugin(k2020), old));
+    EXPECT_EQ(old, "old plug-in");
+  }
+  // The empty answer was the last: its empty download stays in TEMP.
+  std::string left;
+  EXPECT_TRUE(ReadBytes(profile.download(), left));
+  EXPECT_TRUE(left.empty());
+}
+
+TEST(InstallerInstall, StalledTransferEndsAsADownloadFailure) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("stall"));
+  const Outcome outcome = PressAndWait(installer, L"安装到 2020", 90000);
+  EXPECT_EQ(outcome.status, L"下载失败");
+  EXPECT_EQ(outcome.message.text, DownloadFailed(-2146697205));  // INET_E_CONNECTION_TIMEOUT
+  EXPECT_TRUE(installer.AllButtonsEnabled());
+}
+
+TEST(InstallerInstall, SlowDownloadKeepsTheWindowAnsweringThenInstalls) {
+  TestProfile profile({k2020, kX8});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("slow"));
+  Click(installer.Button(L"安装到 X8").window);
+  ASSERT_TRUE(installer.WaitForStatus(texts::kDownloading, 5000));
+  EXPECT_FALSE(installer.AnyButtonEnabled());
+  // While the bytes trickle in, the window still answers at once.
+  int answered = 0;
+  while (installer.Status() == texts::kDownloading && answered < 20) {
+    DWORD_PTR ignored = 0;
+    EXPECT_TRUE(::SendMessageTimeoutW(installer.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                      &ignored));
+    ++answered;
+    ::Sleep(50);
+  }
+  EXPECT_GT(answered, 5);
+  ASSERT_TRUE(installer.WaitForStatus(texts::kInstalled, kAttemptTimeoutMs));
+  Outcome outcome;
+  outcome.status = installer.Status();
+  outcome.buttonsEnabledAfter = installer.AnyButtonEnabled();
+  ExpectInstalled(outcome, profile, kX8);
+  EXPECT_FALSE(Exists(profile.plugin(k2020)));
+  const testserver::Requests seen = testserver::ServerRequests();
+  EXPECT_EQ(seen.count, 1);
+  EXPECT_NE(seen.json.find("no-cache"), std::string::npos) << "asked the cache: " << seen.json;
+}
+
+TEST(InstallerInstall, RetryAfterAFailureInstalls) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("404"));
+  EXPECT_EQ(PressAndWait(installer, L"安装到 2020").status, L"下载失败");
+  ASSERT_TRUE(SetMode("ok"));
+  ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
+}
+
+TEST(InstallerInstall, ReplacesAReadOnlyHiddenOldPlugin) {
+  TestProfile profile({k2020});
+  MakeFolders(profile.gms(k2020));
+  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  ::SetFileAttributesW(profile.plugin(k2020).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("ok"));
+  ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
+}
+
+TEST(InstallerInstall, PluginHeldOpenByAnotherProgramIsKeptAndTheDialogSaysWhy) {
+  TestProfile profile({k2020});
+  MakeFolders(profile.gms(k2020));
+  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("ok"));
+  Outcome outcome;
+  {
+    // This test process plays CorelDRAW: it holds the plug-in open.
+    win32::FileHandle held(::CreateFileW(profile.plugin(k2020).c_str(), GENERIC_READ, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    outcome = PressAndWait(installer, L"安装到 2020");
+  }
+  EXPECT_EQ(outcome.status, L"安装失败");
+  EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020) +
+                                      L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。");
+  EXPECT_TRUE(installer.AllButtonsEnabled());
+  std::string old;
+  ASSERT_TRUE(ReadBytes(profile.plugin(k2020), old));
+  EXPECT_EQ(old, "old plug-in");
+  EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
+  EXPECT_TRUE(Exists(profile.download()));
+}
+
+TEST(InstallerInstall, GmsThatIsAFileIsAnInstallFailure) {
+  TestProfile profile({k2020});
+  ASSERT_TRUE(WriteBytes(profile.gms(k2020), "not a folder"));
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("ok"));
+  const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+  EXPECT_EQ(outcome.status, L"安装失败");
+  EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020));
+  EXPECT_TRUE(installer.AllButtonsEnabled());
+  std::string file;
+  ASSERT_TRUE(ReadBytes(profile.gms(k2020), file));
+  EXPECT_EQ(file, "not a folder");
+  EXPECT_TRUE(Exists(profile.download()));
+}
+
+TEST(InstallerInstall, WorksForAUserNameInAnyScript) {
+  for (const std::wstring user : {L"Müller Ωmega Ñandú", L"Jürgen-Łukasz ĐŠ", L"Пользователь"}) {
+    TestProfile profile({k2020}, user);
+    InstallerSession installer(profile);
+    ASSERT_TRUE(installer.window());
+    ASSERT_TRUE(SetMode("ok", 5000));
+    ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020, 5000);
+  }
+}
+
+TEST(InstallerInstall, ClosingDuringADownloadEndsTheProgramAndInstallsNothing) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("slow", 2000000));
+  Click(installer.Button(L"安装到 2020").window);
+  ASSERT_TRUE(installer.WaitForStatus(texts::kDownloading, 5000));
+  ::Sleep(500);  // part of the file has arrived
+  ::PostMessageW(installer.window(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(installer.process().WaitForExit(5000));
+  EXPECT_FALSE(Exists(profile.plugin(k2020)));
+  EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
+  EXPECT_FALSE(Exists(profile.download())) << "the partial download is left in TEMP";
+}
+
+}  // namespace
+}  // namespace zarvelo::uitest

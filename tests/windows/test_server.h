@@ -1,0 +1,31 @@
+// The loopback test server (tests/server/plugin_server.py), seen from the
+// Windows tests: switch how it answers, read what it saw.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+namespace zarvelo::testserver {
+
+inline constexpr std::size_t kDefaultSize = 300000;
+// Plain HTTP; besides switching modes it serves the good body as /body.
+inline constexpr unsigned short kControlPort = 47632;
+
+// Modes: ok, 404, 500, empty, truncated, nolength, stall, slow, refuse,
+// untrusted, redirect-http. `size` is the body size of the good answer.
+::testing::AssertionResult SetMode(const std::string& mode, std::size_t size = kDefaultSize);
+
+// What the data port saw since the last mode switch: the request count (-1
+// when the server did not answer) and its JSON report.
+struct Requests {
+  int count = -1;
+  std::string json;
+};
+Requests ServerRequests();
+
+// The body the server sends: byte i is (i * 31 + 7) % 251.
+std::string ExpectedBody(std::size_t size = kDefaultSize);
+
+}  // namespace zarvelo::testserver
