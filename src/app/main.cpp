@@ -78,10 +78,12 @@ int Run(HINSTANCE instance, int showCommand) {
   form.Show(showCommand);
   const int exitCode = form.RunMessageLoop();
 
-  // Closing the window during a download cancels it; the partial file goes
-  // with it.
+  // Closing the window during a download cancels it. A transfer stuck in a
+  // call that does not notice (a silent server) is not waited for: the
+  // process ends without the DLL clean-up that would wait for that call, and
+  // the system deletes the partial file with it.
   net.Cancel();
-  net.WaitIdle(1500);
+  if (!net.WaitIdle(1000)) ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
   return exitCode;
 }
 

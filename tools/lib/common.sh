@@ -50,7 +50,10 @@ build_preset() {
 # Windows: a Song face with SimSun's metrics for "宋体", a sans face for the
 # system's message font.
 new_wine_prefix() {
-  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A shell started before the locale was generated warns that it cannot
+  # switch itself; Wine, started afterwards, can.
+  export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 2>/dev/null
   rm -rf "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   local dpi=${2:-96}

@@ -299,19 +299,17 @@ class PartialFile {
   explicit PartialFile(const std::wstring& path)
       : path_(ExtendedPath(path)),
         file_(::CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    // Marked for deletion from the start, so the system removes it even when
+    // the process ends in the middle of a transfer (the user closed the
+    // window while the server stalled). Keep() takes the mark off.
+    markedForDeletion_ = file_ && MarkForDeletion(true);
+  }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
   ~PartialFile() {
     if (!file_ || kept_) return;
-    // Deleting through our own handle cannot hit a file of the same name
-    // that someone else created after us.
-    FILE_DISPOSITION_INFO dispose{};
-    dispose.DeleteFile = TRUE;
-    if (::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose,
-                                     sizeof dispose)) {
-      return;  // gone when the handle closes
-    }
+    if (markedForDeletion_) return;  // gone when the handle closes
     file_.reset();
     ::DeleteFileW(path_.c_str());
   }
@@ -333,14 +331,25 @@ class PartialFile {
   }
 
   bool Keep() {
+    if (markedForDeletion_ && !MarkForDeletion(false)) return false;
     kept_ = true;
     // Closing can report a delayed write error on network drives.
     return ::CloseHandle(file_.release()) != FALSE;
   }
 
  private:
+  bool MarkForDeletion(bool deleteOnClose) {
+    // Through our own handle: this cannot hit a file of the same name that
+    // someone else created after us.
+    FILE_DISPOSITION_INFO dispose{};
+    dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
+    return ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose,
+                                        sizeof dispose) != FALSE;
+  }
+
   std::wstring path_;
   FileHandle file_;
+  bool markedForDeletion_ = false;
   bool kept_ = false;
 };
 
@@ -526,15 +535,25 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
 void Win32Downloader::Cancel() {
   if (!transfer_) return;
   transfer_->cancelled = true;
-  // Closed at the end of this function, outside the lock, the request
-  // first: a WinHTTP call blocked on them returns.
-  InternetHandle connection;
-  InternetHandle request;
+  // Closing the request makes a WinHTTP call blocked on it return. Wine's
+  // WinHTTP instead waits for that call to end, which a silent server drags
+  // out to the stall timeout, so the handles are closed on a pool thread and
+  // the user-interface thread never waits for them.
+  struct Handles {
+    InternetHandle connection;
+    InternetHandle request;  // closed first
+  };
+  auto* handles = new Handles;
   {
     ExclusiveLock lock(transfer_->lock);
-    request = std::move(transfer_->request);
-    connection = std::move(transfer_->connection);
+    handles->request = std::move(transfer_->request);
+    handles->connection = std::move(transfer_->connection);
   }
+  const auto close = [](void* parameter) -> DWORD {
+    delete static_cast<Handles*>(parameter);
+    return 0;
+  };
+  if (!::QueueUserWorkItem(close, handles, WT_EXECUTEDEFAULT)) delete handles;
 }
 
 bool Win32Downloader::WaitIdle(DWORD timeoutMs) {
