@@ -494,6 +494,16 @@ DWORD WINAPI RunTransfer(void* parameter) {
   return 0;
 }
 
+struct TransferHandlesToClose {
+  InternetHandle connection;
+  InternetHandle request;  // closed first
+};
+
+DWORD WINAPI CloseTransferHandles(void* parameter) {
+  delete static_cast<TransferHandlesToClose*>(parameter);
+  return 0;
+}
+
 }  // namespace
 
 Win32Downloader::Win32Downloader(Post post, Progress progress, DWORD stallTimeoutMs)
@@ -539,21 +549,13 @@ void Win32Downloader::Cancel() {
   // WinHTTP instead waits for that call to end, which a silent server drags
   // out to the stall timeout, so the handles are closed on a pool thread and
   // the user-interface thread never waits for them.
-  struct Handles {
-    InternetHandle connection;
-    InternetHandle request;  // closed first
-  };
-  auto* handles = new Handles;
+  auto* handles = new TransferHandlesToClose;
   {
     ExclusiveLock lock(transfer_->lock);
     handles->request = std::move(transfer_->request);
     handles->connection = std::move(transfer_->connection);
   }
-  const auto close = [](void* parameter) -> DWORD {
-    delete static_cast<Handles*>(parameter);
-    return 0;
-  };
-  if (!::QueueUserWorkItem(close, handles, WT_EXECUTEDEFAULT)) delete handles;
+  if (!::QueueUserWorkItem(CloseTransferHandles, handles, WT_EXECUTEDEFAULT)) delete handles;
 }
 
 bool Win32Downloader::WaitIdle(DWORD timeoutMs) {
