@@ -119,6 +119,9 @@ TEST(InstallerLayout, FourVersionsMakeAColumnAndATallerWindow) {
   EXPECT_EQ(OuterSize(installer.window()).cy, layout.fourVersionOuterHeight);
   EXPECT_EQ(ClientSize(installer.window()).cx, layout.client.cx);
   EXPECT_EQ(installer.Status(), L"检测到 4 个版本，请选择安装目标");
+  // Each button has a tooltip (naming its full folder, for two versions of
+  // one year).
+  EXPECT_EQ(installer.ToolTipCount(), 4);
 }
 
 TEST(InstallerLayout, FolderWithoutDrawOrWithoutTheNameIsNotOffered) {

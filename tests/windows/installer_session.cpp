@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <commctrl.h>
+
 #include "ui/installer_window.h"
 
 namespace zarvelo::uitest {
@@ -84,6 +86,23 @@ bool InstallerSession::AnyButtonEnabled() const {
 bool InstallerSession::AllButtonsEnabled() const {
   const std::vector<Control> buttons = Buttons();
   return std::all_of(buttons.begin(), buttons.end(), [](const Control& b) { return b.enabled; });
+}
+
+int InstallerSession::ToolTipCount() const {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{window_, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM parameter) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(parameter);
+        if (ClassName(window) != TOOLTIPS_CLASSW || ::GetWindow(window, GW_OWNER) != s->owner)
+          return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found ? static_cast<int>(::SendMessageW(search.found, TTM_GETTOOLCOUNT, 0, 0)) : -1;
 }
 
 }  // namespace zarvelo::uitest

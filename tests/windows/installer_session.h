@@ -52,6 +52,8 @@ class InstallerSession {
   bool WaitForStatus(const std::wstring& status, DWORD timeoutMs) const;
   bool AnyButtonEnabled() const;
   bool AllButtonsEnabled() const;
+  // How many tools the window's tooltip control knows.
+  int ToolTipCount() const;
 
  private:
   InstallerProcess process_;
