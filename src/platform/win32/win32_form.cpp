@@ -29,6 +29,19 @@ std::wstring WithoutMnemonics(const std::wstring& text) {
   return escaped;
 }
 
+// The font `wanted` describes, sized for `dpi`.
+FontHandle PointFont(const FontSpec& wanted, UINT dpi) {
+  LOGFONTW font{};
+  font.lfHeight = -static_cast<LONG>(std::lround(wanted.Points * static_cast<float>(dpi) / 72.0f));
+  font.lfWeight = wanted.Weight;
+  font.lfCharSet = static_cast<BYTE>(wanted.Charset);
+  font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  font.lfQuality = DEFAULT_QUALITY;
+  ::lstrcpynW(font.lfFaceName, wanted.Face.c_str(), LF_FACESIZE);
+  return FontHandle(::CreateFontIndirectW(&font));
+}
+
 bool SameFont(const FontSpec& a, const FontSpec& b) {
   return a.Face == b.Face && a.Points == b.Points && a.Weight == b.Weight && a.Charset == b.Charset;
 }
@@ -67,8 +80,9 @@ void UiQueue::RunPending() {
   }
 }
 
-Win32Button::Win32Button(Win32Form& form, int index, HWND window, const TwipRect& bounds)
-    : form_(form), index_(index), window_(window), bounds_(bounds) {}
+Win32Button::Win32Button(Win32Form& form, int index, HWND window, const std::wstring& caption,
+                         const TwipRect& bounds)
+    : form_(form), index_(index), window_(window), caption_(caption), bounds_(bounds) {}
 
 void Win32Button::SetBounds(const TwipRect& rect) {
   bounds_ = rect;
@@ -76,6 +90,7 @@ void Win32Button::SetBounds(const TwipRect& rect) {
 }
 
 void Win32Button::SetCaption(const std::wstring& caption) {
+  caption_ = caption;
   ::SetWindowTextW(window_, WithoutMnemonics(caption).c_str());
 }
 
@@ -172,7 +187,7 @@ Status Win32Form::AddButton(int index, const std::wstring& caption, const TwipRe
   if (!buttons_.empty())
     ::SetWindowPos(button, buttons_.back()->window(), 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  buttons_.push_back(std::make_unique<Win32Button>(*this, index, button, bounds));
+  buttons_.push_back(std::make_unique<Win32Button>(*this, index, button, caption, bounds));
   ::SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), FALSE);
   Place(button, bounds);
   return Status::Ok();
@@ -181,17 +196,8 @@ Status Win32Form::AddButton(int index, const std::wstring& caption, const TwipRe
 Status Win32Form::LoadButton(int index) {
   if (index != UBound() + 1) return Status(ERROR_INVALID_PARAMETER);
   const Win32Button& source = *buttons_.front();
-  std::wstring caption(static_cast<size_t>(::GetWindowTextLengthW(source.window())) + 1, L'\0');
-  caption.resize(static_cast<size_t>(
-      ::GetWindowTextW(source.window(), caption.data(), static_cast<int>(caption.size()))));
   const bool enabled = source.Enabled();
-  // The caption was stored escaped; AddButton escapes again.
-  std::wstring plain;
-  for (size_t i = 0; i < caption.size(); ++i) {
-    plain += caption[i];
-    if (caption[i] == L'&' && i + 1 < caption.size() && caption[i + 1] == L'&') ++i;
-  }
-  const Status added = AddButton(index, plain, source.Bounds());
+  const Status added = AddButton(index, source.caption(), source.Bounds());
   if (added.ok()) buttons_.back()->SetEnabled(enabled);
   return added;
 }
@@ -269,10 +275,10 @@ void Win32Form::Place(HWND control, const TwipRect& bounds) const {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-HFONT Win32Form::FontFor(const FontSpec& spec) const {
-  if (spec.Face.empty()) return defaultFont_.get();
+HFONT Win32Form::FontFor(const FontSpec& wanted) const {
+  if (wanted.Face.empty()) return defaultFont_.get();
   for (const auto& [known, font] : customFonts_)
-    if (SameFont(known, spec)) return font.get();
+    if (SameFont(known, wanted)) return font.get();
   return defaultFont_.get();
 }
 
@@ -281,18 +287,9 @@ void Win32Form::ApplyDpi(UINT dpi, const RECT* suggested) {
   const LOGFONTW messageFont = MessageFont(dpi);
   defaultFont_.reset(::CreateFontIndirectW(&messageFont));
   customFonts_.clear();
-  for (const Label& label : labels_) {
-    if (label.font.Face.empty() || FontFor(label.font) != defaultFont_.get()) continue;
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(label.font.Points * static_cast<float>(dpi) / 72.0f));
-    font.lfWeight = label.font.Weight;
-    font.lfCharSet = static_cast<BYTE>(label.font.Charset);
-    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    ::lstrcpynW(font.lfFaceName, label.font.Face.c_str(), LF_FACESIZE);
-    customFonts_.emplace_back(label.font, FontHandle(::CreateFontIndirectW(&font)));
-  }
+  for (const Label& label : labels_)
+    if (!label.font.Face.empty() && FontFor(label.font) == defaultFont_.get())
+      customFonts_.emplace_back(label.font, PointFont(label.font, dpi));
   for (const Label& label : labels_) {
     ::SendMessageW(label.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(label.font)), TRUE);
     Place(label.window, label.bounds);

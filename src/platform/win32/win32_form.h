@@ -52,7 +52,8 @@ class Win32Form;
 
 class Win32Button : public CommandButton {
  public:
-  Win32Button(Win32Form& form, int index, HWND window, const TwipRect& bounds);
+  Win32Button(Win32Form& form, int index, HWND window, const std::wstring& caption,
+              const TwipRect& bounds);
 
   TwipRect Bounds() const override { return bounds_; }
   void SetBounds(const TwipRect& rect) override;
@@ -66,11 +67,13 @@ class Win32Button : public CommandButton {
 
   HWND window() const { return window_; }
   int index() const { return index_; }
+  const std::wstring& caption() const { return caption_; }
 
  private:
   Win32Form& form_;
   int index_;
   HWND window_;
+  std::wstring caption_;
   TwipRect bounds_;
   std::wstring tag_;
 };
@@ -119,7 +122,7 @@ class Win32Form : public Form {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void ApplyDpi(UINT dpi, const RECT* suggested);
   void Place(HWND control, const TwipRect& bounds) const;
-  HFONT FontFor(const FontSpec& spec) const;
+  HFONT FontFor(const FontSpec& wanted) const;
   void FocusFirstEnabledButton();
   Status AddButton(int index, const std::wstring& caption, const TwipRect& bounds);
 
