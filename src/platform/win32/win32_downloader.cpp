@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/win32/lock.h"
 #include "platform/win32/long_path.h"
 
 // How a transfer's end is reported. The values are those of the Windows URL
@@ -71,17 +72,6 @@ constexpr DWORD kBufferSize = 64 * 1024;
 constexpr DWORD kWorkerExitWaitMs = 2000;
 constexpr wchar_t kUserAgent[] = L"ZarveloInstaller/1.0";
 constexpr wchar_t kNoCacheHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
-
-class ExclusiveLock {
- public:
-  explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-  ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
 
 // Strings WinHTTP allocates for proxy settings; the caller frees them.
 LPWSTR NullString() { return nullptr; }

@@ -49,19 +49,19 @@ bool SameFont(const FontSpec& a, const FontSpec& b) {
 }  // namespace
 
 void UiQueue::Attach(HWND window, UINT message) {
-  Guard guard(lock_);
+  ExclusiveLock guard(lock_);
   window_ = window;
   message_ = message;
 }
 
 void UiQueue::Detach() {
-  Guard guard(lock_);
+  ExclusiveLock guard(lock_);
   window_ = nullptr;
   tasks_.clear();
 }
 
 void UiQueue::Post(std::function<void()> task) {
-  Guard guard(lock_);
+  ExclusiveLock guard(lock_);
   if (!window_) return;
   tasks_.push_back(std::move(task));
   ::PostMessageW(window_, message_, 0, 0);
@@ -71,7 +71,7 @@ void UiQueue::RunPending() {
   for (;;) {
     std::function<void()> task;
     {
-      Guard guard(lock_);
+      ExclusiveLock guard(lock_);
       if (tasks_.empty()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();

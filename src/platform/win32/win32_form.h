@@ -14,6 +14,7 @@
 
 #include "platform/form.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/lock.h"
 
 struct ITaskbarList3;
 
@@ -29,19 +30,6 @@ class UiQueue {
   void RunPending();
 
  private:
-  // A slim reader/writer lock rather than std::mutex: it cannot fail, so no
-  // exception machinery comes with it.
-  class Guard {
-   public:
-    explicit Guard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~Guard() { ::ReleaseSRWLockExclusive(&lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-   private:
-    SRWLOCK& lock_;
-  };
-
   SRWLOCK lock_ = SRWLOCK_INIT;
   HWND window_ = nullptr;
   UINT message_ = 0;
