@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "platform/error.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_downloader.h"
+#include "windows/test_files.h"
 #include "windows/test_server.h"
 
 namespace zarvelo::win32 {
@@ -37,56 +39,11 @@ using testserver::Requests;
 using testserver::ServerRequests;
 using testserver::SetMode;
 
-// --- files ----------------------------------------------------------------
-
-bool Exists(const std::wstring& path) {
-  return ::GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The file's bytes; `ok` false when it cannot be read.
-std::string ReadAll(const std::wstring& path, bool& ok) {
-  ok = false;
-  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
-  std::string data;
-  char buffer[65536];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    data.append(buffer, got);
-  }
-  ok = true;
-  return data;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& data) {
-  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return file && ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
-                             nullptr) &&
-         written == data.size();
-}
-
-void RemoveTree(const std::wstring& path) {
-  const std::wstring extended = ExtendedPath(path);
-  WIN32_FIND_DATAW found;
-  const FindHandle find(::FindFirstFileW((extended + L"\\*").c_str(), &found));
-  if (find) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        ::DeleteFileW(ExtendedPath(child).c_str());
-      }
-    } while (::FindNextFileW(find.get(), &found));
-  }
-  ::RemoveDirectoryW(extended.c_str());
-}
+using testfiles::Exists;
+using testfiles::ReadBytes;
+using testfiles::RemoveTree;
+using testfiles::ScratchFolder;
+using testfiles::WriteBytes;
 
 // --- the user-interface thread ----------------------------------------------
 
@@ -140,17 +97,14 @@ struct Progress {
 class DownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    ASSERT_GT(length, 0u);
-    folder_ = std::wstring(temp, length) + L"下载测试-" + std::to_wstring(::GetCurrentProcessId()) +
-              L"-" + std::to_wstring(::GetTickCount64());
-    ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));
+    scratch_.emplace(L"下载测试");
+    ASSERT_TRUE(scratch_->created());
+    folder_ = scratch_->path();
     uiThread_ = ::GetCurrentThreadId();
   }
   void TearDown() override {
     SetMode("ok");
-    RemoveTree(folder_);
+    scratch_.reset();
   }
 
   Win32Downloader::Post Poster() {
@@ -183,6 +137,7 @@ class DownloaderTest : public ::testing::Test {
     return outcome;
   }
 
+  std::optional<ScratchFolder> scratch_;
   std::wstring folder_;
   TaskQueue queue_;
   std::vector<Progress> progress_;
@@ -235,13 +190,12 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
     EXPECT_EQ(outcome.result, c.result) << std::hex << "got 0x" << outcome.result
                                         << ", expected 0x" << c.result;
     EXPECT_EQ(ServerRequests().count, c.requests);
-    bool read = false;
-    const std::string data = ReadAll(file, read);
+    const std::optional<std::string> data = ReadBytes(file);
     switch (c.file) {
       case FileAfter::kBody:
-        ASSERT_TRUE(read);
-        EXPECT_EQ(data.size(), c.size);
-        EXPECT_TRUE(data == ExpectedBody(c.size)) << "the file differs from what was served";
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->size(), c.size);
+        EXPECT_TRUE(*data == ExpectedBody(c.size)) << "the file differs from what was served";
         ASSERT_FALSE(progress_.empty());
         EXPECT_EQ(progress_.back().received, c.size);
         // Without a Content-Length the total is unknown.
@@ -251,8 +205,8 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
         }
         break;
       case FileAfter::kEmpty:
-        EXPECT_TRUE(read);
-        EXPECT_EQ(data.size(), 0u);
+        EXPECT_TRUE(data);
+        EXPECT_EQ(data.value_or(std::string()).size(), 0u);
         break;
       case FileAfter::kAbsent:
         EXPECT_FALSE(Exists(file)) << "a failed download left a file behind";
@@ -263,8 +217,8 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
       EXPECT_GE(seconds, kStallMs / 1000.0 * 0.75);
       EXPECT_LT(seconds, kStallMs / 1000.0 + 8);
     }
-    RemoveTree(folder_);
-    ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));
+    // An empty folder for the next case.
+    ASSERT_TRUE(RemoveTree(folder_) && ::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));
   }
 }
 
@@ -311,9 +265,9 @@ TEST_F(DownloaderTest, DownloadsOverPlainHttp) {
       Download(downloader, L"http://127.0.0.1:" + std::to_wstring(kControlPort) + L"/body", file);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.result, 0);
-  bool read = false;
-  EXPECT_TRUE(ReadAll(file, read) == ExpectedBody(5000));
-  EXPECT_TRUE(read);
+  const std::optional<std::string> data = ReadBytes(file);
+  EXPECT_TRUE(data == ExpectedBody(5000));
+  EXPECT_TRUE(data);
 }
 
 // --- files ------------------------------------------------------------------
@@ -332,22 +286,21 @@ TEST_F(DownloaderTest, WritesToALongUnicodePath) {
   const Outcome outcome = Download(downloader, kUrl, file);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.result, 0);
-  bool read = false;
-  EXPECT_TRUE(ReadAll(file, read) == ExpectedBody(70000));
-  EXPECT_TRUE(read);
+  const std::optional<std::string> data = ReadBytes(file);
+  EXPECT_TRUE(data == ExpectedBody(70000));
+  EXPECT_TRUE(data);
 }
 
 TEST_F(DownloaderTest, ReplacesAnExistingLongerFile) {
   ASSERT_TRUE(SetMode("ok", 1000));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
-  ASSERT_TRUE(WriteAll(file, std::string(5000, 'x')));
+  ASSERT_TRUE(WriteBytes(file, std::string(5000, 'x')));
 
   Win32Downloader downloader(Poster());
   const Outcome outcome = Download(downloader, kUrl, file);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.result, 0);
-  bool read = false;
-  const std::string data = ReadAll(file, read);
+  const std::string data = ReadBytes(file).value_or(std::string());
   EXPECT_EQ(data.size(), 1000u);
   EXPECT_TRUE(data == ExpectedBody(1000));
 }
@@ -453,8 +406,7 @@ TEST_F(DownloaderTest, StartingAgainReplacesTheRunningTransfer) {
   EXPECT_EQ(outcome.calls, 1);
   EXPECT_EQ(firstCalls, 0);
   EXPECT_FALSE(Exists(first));
-  bool read = false;
-  EXPECT_TRUE(ReadAll(second, read) == ExpectedBody(40000));
+  EXPECT_TRUE(ReadBytes(second) == ExpectedBody(40000));
 }
 
 }  // namespace

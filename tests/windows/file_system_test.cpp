@@ -17,19 +17,21 @@
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_file_system.h"
+#include "windows/test_files.h"
 
 namespace zarvelo::win32 {
 namespace {
 
-constexpr DWORD kMissing = INVALID_FILE_ATTRIBUTES;
 constexpr DWORD kSticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+using testfiles::Exists;
+using testfiles::ReadBytes;
+using testfiles::ScratchFolder;
 
 // Test set-up goes straight to Windows, not through the code under test.
 DWORD Attributes(const std::wstring& path) {
   return ::GetFileAttributesW(ExtendedPath(path).c_str());
 }
-
-bool Exists(const std::wstring& path) { return Attributes(path) != kMissing; }
 
 void SetAttributes(const std::wstring& path, DWORD attributes) {
   ASSERT_TRUE(::SetFileAttributesW(ExtendedPath(path).c_str(), attributes))
@@ -37,68 +39,17 @@ void SetAttributes(const std::wstring& path, DWORD attributes) {
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file) << "error " << ::GetLastError();
-  DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                          nullptr));
-  ASSERT_EQ(written, bytes.size());
+  ASSERT_TRUE(testfiles::WriteBytes(path, bytes)) << "error " << ::GetLastError();
 }
 
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[4096];
-  DWORD read = 0;
-  while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
-    bytes.append(chunk, read);
-  return bytes;
-}
-
+// One new folder, whose parent is there.
 void MakeFolder(const std::wstring& path) {
   ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr))
       << "error " << ::GetLastError();
 }
 
-// Creates each missing folder along `path` below `base`.
-void MakeFolders(const std::wstring& base, const std::wstring& relative) {
-  std::wstring path = base;
-  std::size_t start = 0;
-  while (start <= relative.size()) {
-    const std::size_t end = std::min(relative.find(L'\\', start), relative.size());
-    path += L"\\" + relative.substr(start, end - start);
-    if (!Exists(path)) {
-      ASSERT_NO_FATAL_FAILURE(MakeFolder(path));
-    }
-    start = end + 1;
-  }
-}
-
-void RemoveTree(const std::wstring& path) {
-  const std::wstring full = ExtendedPath(path);
-  WIN32_FIND_DATAW data;
-  const FindHandle find(::FindFirstFileW((full + L"\\*").c_str(), &data));
-  if (find) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = full + L"\\" + name;
-      ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-      else ::DeleteFileW(child.c_str());
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  ::RemoveDirectoryW(full.c_str());
-}
-
-std::wstring TempPath() {
-  wchar_t buffer[MAX_PATH + 1];
-  const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
-  return std::wstring(buffer, length);
+void MakeFolders(const std::wstring& path) {
+  ASSERT_TRUE(testfiles::MakeFolders(path)) << "error " << ::GetLastError();
 }
 
 // Sets an environment variable for one test and puts the old value back.
@@ -143,18 +94,18 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> items) {
 class FileSystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    root_ = TempPath() + L"zarvelo-fs-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(++counter);
-    ASSERT_NO_FATAL_FAILURE(MakeFolder(root_));
+    scratch_.emplace(L"zarvelo-fs");
+    root_ = scratch_->path();
+    ASSERT_TRUE(scratch_->created()) << "error " << ::GetLastError();
   }
   void TearDown() override {
-    RemoveTree(root_);
+    scratch_.reset();
     EXPECT_FALSE(Exists(root_)) << "left behind";
   }
 
   std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
 
+  std::optional<ScratchFolder> scratch_;
   std::wstring root_;
   Win32FileSystem fs_;
 };
@@ -562,16 +513,17 @@ TEST(EnvironmentTest, EnvironVarReadsValuesOfAnyLength) {
 }
 
 TEST(EnvironmentTest, SystemTempFolderHasNoTrailingBackslash) {
-  const std::wstring temp = TempPath();
-  const std::wstring folder = temp + L"zarvelo-临时-" + std::to_wstring(::GetCurrentProcessId());
-  ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
   const Win32Environment env;
-  for (const std::wstring& tmp : {folder, folder + L"\\"}) {
-    SCOPED_TRACE(testing::Message() << "TMP ends with backslash: " << (tmp.back() == L'\\'));
-    const ScopedEnvironmentVariable set(L"TMP", tmp.c_str());
-    EXPECT_EQ(env.SystemTempFolder(), folder);
+  {
+    const ScratchFolder scratch(L"zarvelo-临时");
+    ASSERT_TRUE(scratch.created()) << "error " << ::GetLastError();
+    const std::wstring& folder = scratch.path();
+    for (const std::wstring& tmp : {folder, folder + L"\\"}) {
+      SCOPED_TRACE(testing::Message() << "TMP ends with backslash: " << (tmp.back() == L'\\'));
+      const ScopedEnvironmentVariable set(L"TMP", tmp.c_str());
+      EXPECT_EQ(env.SystemTempFolder(), folder);
+    }
   }
-  ::RemoveDirectoryW(folder.c_str());
   // Whatever the system gives, it is a folder that exists.
   const std::wstring system = env.SystemTempFolder();
   ASSERT_FALSE(system.empty());
@@ -589,8 +541,7 @@ TEST_F(FileSystemTest, CorelVersionsAreFoundUnderAChineseUserProfile) {
            L"Corel PHOTO-PAINT\\Draw",
            L"Messages",
        })
-    ASSERT_NO_FATAL_FAILURE(MakeFolders(root_, L"Users\\设计师王小明\\AppData\\Roaming\\Corel\\" +
-                                                   std::wstring(folder)));
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(corel + L"\\" + folder));
   ASSERT_NO_FATAL_FAILURE(WriteBytes(corel + L"\\CorelDRAW.txt", "not a folder"));
   ASSERT_NO_FATAL_FAILURE(WriteBytes(corel + L"\\CorelDRAW Graphics Suite 2019", "a file"));
 
@@ -609,7 +560,7 @@ TEST_F(FileSystemTest, CorelVersionsAreFoundUnderAChineseUserProfile) {
 
 TEST_F(FileSystemTest, NoCorelFolderMeansNoVersions) {
   const std::wstring profile = Path(L"Users\\Пользователь");
-  ASSERT_NO_FATAL_FAILURE(MakeFolders(root_, L"Users\\Пользователь\\AppData\\Roaming"));
+  ASSERT_NO_FATAL_FAILURE(MakeFolders(profile + L"\\AppData\\Roaming"));
   const ScopedEnvironmentVariable set(L"USERPROFILE", profile.c_str());
   std::vector<std::wstring> names, paths;
   DetectCorelVersions(Win32Environment(), fs_, names, paths);

@@ -3,6 +3,9 @@
 // what lands on disk.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "platform/win32/handles.h"
 #include "resources/texts.h"
 #include "windows/installer_session.h"
@@ -62,9 +65,9 @@ void ExpectInstalled(const Outcome& outcome, const TestProfile& profile, const s
   EXPECT_EQ(outcome.status, texts::kInstalled);
   EXPECT_FALSE(outcome.dialog) << outcome.message.text.size();
   EXPECT_FALSE(outcome.buttonsEnabledAfter);
-  std::string bytes;
-  ASSERT_TRUE(ReadBytes(profile.plugin(version), bytes));
-  EXPECT_TRUE(bytes == ExpectedBody(size)) << "installed " << bytes.size() << " bytes";
+  const std::optional<std::string> bytes = ReadBytes(profile.plugin(version));
+  ASSERT_TRUE(bytes);
+  EXPECT_TRUE(*bytes == ExpectedBody(size)) << "installed " << bytes->size() << " bytes";
   EXPECT_FALSE(Exists(profile.download())) << "the downloaded file is left in TEMP";
   EXPECT_FALSE(Exists(profile.plugin(version) + L".download"));
 }
@@ -98,14 +101,14 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
     EXPECT_EQ(outcome.message.text, c.message);
     EXPECT_FALSE(outcome.buttonsEnabledUnderDialog);
     EXPECT_TRUE(installer.AllButtonsEnabled()) << "a retry must be possible at once";
-    std::string old;
-    ASSERT_TRUE(ReadBytes(profile.plugin(k2020), old));
-    EXPECT_EQ(old, "old plug-in");
+    const std::optional<std::string> old = ReadBytes(profile.plugin(k2020));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(*old, "old plug-in");
   }
   // The empty answer was the last: its empty download stays in TEMP.
-  std::string left;
-  EXPECT_TRUE(ReadBytes(profile.download(), left));
-  EXPECT_TRUE(left.empty());
+  const std::optional<std::string> left = ReadBytes(profile.download());
+  EXPECT_TRUE(left);
+  EXPECT_TRUE(left.value_or(std::string()).empty());
 }
 
 TEST(InstallerInstall, StalledTransferEndsAsADownloadFailure) {
@@ -188,9 +191,9 @@ TEST(InstallerInstall, PluginHeldOpenByAnotherProgramIsKeptAndTheDialogSaysWhy) 
   EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020) +
                                       L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。");
   EXPECT_TRUE(installer.AllButtonsEnabled());
-  std::string old;
-  ASSERT_TRUE(ReadBytes(profile.plugin(k2020), old));
-  EXPECT_EQ(old, "old plug-in");
+  const std::optional<std::string> old = ReadBytes(profile.plugin(k2020));
+  ASSERT_TRUE(old);
+  EXPECT_EQ(*old, "old plug-in");
   EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
   EXPECT_TRUE(Exists(profile.download()));
 }
@@ -205,9 +208,9 @@ TEST(InstallerInstall, GmsThatIsAFileIsAnInstallFailure) {
   EXPECT_EQ(outcome.status, L"安装失败");
   EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020));
   EXPECT_TRUE(installer.AllButtonsEnabled());
-  std::string file;
-  ASSERT_TRUE(ReadBytes(profile.gms(k2020), file));
-  EXPECT_EQ(file, "not a folder");
+  const std::optional<std::string> file = ReadBytes(profile.gms(k2020));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(*file, "not a folder");
   EXPECT_TRUE(Exists(profile.download()));
 }
 

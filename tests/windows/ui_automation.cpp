@@ -9,10 +9,6 @@ namespace {
 constexpr wchar_t kInstallerClass[] = L"ZarveloInstallerWindow";
 constexpr wchar_t kMessageBoxClass[] = L"#32770";
 
-std::wstring Extended(const std::wstring& path) {
-  return path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path;
-}
-
 std::wstring Upper(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
   return text;
@@ -174,69 +170,6 @@ std::wstring FromUnixPath(const char* unixPath) {
   if (length > 1) ::MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), length);
   std::replace(wide.begin(), wide.end(), L'/', L'\\');
   return L"Z:" + wide;
-}
-
-ScratchFolder::ScratchFolder(const std::wstring& name) {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH + 1, temp);
-  path_ = std::wstring(temp) + name + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-          std::to_wstring(::GetTickCount64());
-  MakeFolders(path_);
-}
-
-namespace {
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW data;
-  win32::FindHandle find(::FindFirstFileW(Extended(path + L"\\*").c_str(), &data));
-  if (find) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      ::SetFileAttributesW(Extended(child).c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-      else ::DeleteFileW(Extended(child).c_str());
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  ::RemoveDirectoryW(Extended(path).c_str());
-}
-}  // namespace
-
-ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
-
-bool MakeFolders(const std::wstring& path) {
-  for (size_t slash = path.find(L'\\', 3); ; slash = path.find(L'\\', slash + 1)) {
-    const std::wstring part = path.substr(0, slash);
-    if (!::CreateDirectoryW(Extended(part).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-      return false;
-    if (slash == std::wstring::npos) return true;
-  }
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  win32::FileHandle file(::CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file &&
-         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
-
-bool ReadBytes(const std::wstring& path, std::string& bytes) {
-  win32::FileHandle file(::CreateFileW(Extended(path).c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return false;
-  bytes.clear();
-  char buffer[65536];
-  DWORD read = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-    bytes.append(buffer, read);
-  return true;
-}
-
-bool Exists(const std::wstring& path) {
-  return ::GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace zarvelo::uitest

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "windows/test_files.h"
 
 namespace zarvelo::uitest {
 
@@ -71,24 +72,11 @@ class InstallerProcess {
 // Unix path (as Wine's Z: drive) to a Windows path.
 std::wstring FromUnixPath(const char* unixPath);
 
-// A scratch folder removed with everything in it when this object goes.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const std::wstring& name);
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
-
-// Creates every missing folder of `path`.
-bool MakeFolders(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
-// The file's bytes; false when it cannot be read.
-bool ReadBytes(const std::wstring& path, std::string& bytes);
-bool Exists(const std::wstring& path);
+// The file helpers, under the names the installer tests use.
+using testfiles::Exists;
+using testfiles::MakeFolders;
+using testfiles::ReadBytes;
+using testfiles::ScratchFolder;
+using testfiles::WriteBytes;
 
 }  // namespace zarvelo::uitest
