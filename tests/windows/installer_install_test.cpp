@@ -111,6 +111,38 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
   EXPECT_TRUE(left.value_or(std::string()).empty());
 }
 
+TEST(InstallerInstall, KeyboardWorksAsInAnyDialog) {
+  TestProfile profile({k2020, kX8});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("404"));
+  const std::vector<Control> buttons = installer.Buttons();
+  ASSERT_EQ(buttons.size(), 2u);
+  ASSERT_TRUE(WaitUntil([&] { return installer.HasFocus(buttons[0].window); }, 3000));
+
+  const auto key = [&](HWND target, WPARAM virtualKey) {
+    ::PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
+    ::PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+  };
+  key(buttons[0].window, VK_TAB);
+  EXPECT_TRUE(WaitUntil([&] { return installer.HasFocus(buttons[1].window); }, 3000));
+
+  for (WPARAM press : {WPARAM{VK_RETURN}, WPARAM{VK_SPACE}}) {
+    SCOPED_TRACE(press);
+    ASSERT_TRUE(installer.Focused());
+    key(installer.Focused(), press);
+    HWND dialog = installer.process().WaitForMessageBox(kAttemptTimeoutMs);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(ReadMessageBox(dialog).text, DownloadFailed(-2146697211));
+    DismissMessageBox(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return installer.AllButtonsEnabled(); }, 5000));
+    // The keyboard is back on a button, ready for another try.
+    EXPECT_TRUE(WaitUntil([&] { return installer.HasFocus(buttons[0].window) ||
+                                       installer.HasFocus(buttons[1].window); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return !installer.process().WaitForMessageBox(0); }, 3000));
+  }
+}
+
 TEST(InstallerInstall, StalledTransferEndsAsADownloadFailure) {
   TestProfile profile({k2020});
   InstallerSession installer(profile);

@@ -66,11 +66,11 @@ std::wstring InstallerSession::Status() const {
   return WindowText(::GetDlgItem(window_, kLblDetailId));
 }
 
-bool InstallerSession::HasFocus(HWND control) const {
+HWND InstallerSession::Focused() const {
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window_, nullptr), &info) &&
-         info.hwndFocus == control;
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window_, nullptr), &info) ? info.hwndFocus
+                                                                                 : nullptr;
 }
 
 bool InstallerSession::WaitForStatus(const std::wstring& status, DWORD timeoutMs) const {

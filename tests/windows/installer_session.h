@@ -48,7 +48,9 @@ class InstallerSession {
   std::vector<Control> Buttons() const;
   Control Button(const std::wstring& caption) const;
   std::wstring Status() const;
-  bool HasFocus(HWND control) const;
+  bool HasFocus(HWND control) const { return Focused() == control; }
+  // The control with the keyboard focus.
+  HWND Focused() const;
   bool WaitForStatus(const std::wstring& status, DWORD timeoutMs) const;
   bool AnyButtonEnabled() const;
   bool AllButtonsEnabled() const;
