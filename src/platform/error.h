@@ -20,7 +20,6 @@ inline constexpr WinError kErrorNotEnoughMemory = 8;
 inline constexpr WinError kErrorSharingViolation = 32;
 inline constexpr WinError kErrorLockViolation = 33;
 inline constexpr WinError kErrorAlreadyExists = 183;
-inline constexpr WinError kErrorDirectory = 267;  // "not a directory"
 
 class [[nodiscard]] Status {
  public:

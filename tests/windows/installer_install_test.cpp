@@ -56,6 +56,11 @@ Outcome PressAndWait(InstallerSession& installer, const std::wstring& caption,
   return outcome;
 }
 
+// An older plug-in the attempt may replace.
+bool PutOldPlugin(const TestProfile& profile, const std::wstring& version) {
+  return MakeFolders(profile.gms(version)) && WriteBytes(profile.plugin(version), "old plug-in");
+}
+
 std::wstring DownloadFailed(long long code) {
   return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n请检查网络连接";
 }
@@ -86,8 +91,7 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
       {"empty", L"下载文件为空", L"下载失败：文件大小为 0"},
   };
   TestProfile profile({k2020, kX8});
-  MakeFolders(profile.gms(k2020));
-  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
   InstallerSession installer(profile);
   ASSERT_TRUE(installer.window());
 
@@ -195,8 +199,7 @@ TEST(InstallerInstall, RetryAfterAFailureInstalls) {
 
 TEST(InstallerInstall, ReplacesAReadOnlyHiddenOldPlugin) {
   TestProfile profile({k2020});
-  MakeFolders(profile.gms(k2020));
-  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
   ::SetFileAttributesW(profile.plugin(k2020).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   InstallerSession installer(profile);
   ASSERT_TRUE(installer.window());
@@ -206,8 +209,7 @@ TEST(InstallerInstall, ReplacesAReadOnlyHiddenOldPlugin) {
 
 TEST(InstallerInstall, PluginHeldOpenByAnotherProgramIsKeptAndTheDialogSaysWhy) {
   TestProfile profile({k2020});
-  MakeFolders(profile.gms(k2020));
-  ASSERT_TRUE(WriteBytes(profile.plugin(k2020), "old plug-in"));
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
   InstallerSession installer(profile);
   ASSERT_TRUE(installer.window());
   ASSERT_TRUE(SetMode("ok"));

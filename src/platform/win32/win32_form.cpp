@@ -167,7 +167,7 @@ Status Win32Form::Create(HINSTANCE instance, const FormDesign& design, int iconI
                                    window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)),
                                    instance, nullptr);
     if (!label) return Status(::GetLastError());
-    labels_.push_back({control.Id, label, control.Rect, control.Font});
+    labels_.push_back({label, control.Rect, control.Font});
     if (control.Id == design.StatusLabelId) lblDetail_ = label;
   }
 

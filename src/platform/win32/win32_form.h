@@ -100,7 +100,6 @@ class Win32Form : public Form {
  private:
   friend class Win32Button;
   struct Label {
-    int id;
     HWND window;
     TwipRect bounds;
     FontSpec font;
