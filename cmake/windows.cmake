@@ -10,6 +10,7 @@ set(ZARVELO_WINDOWS_DEFINES UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601
 target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 
 add_library(zarvelo_win32 STATIC
+  src/platform/win32/sha256.cpp
   src/platform/win32/win32_downloader.cpp
   src/platform/win32/win32_environment.cpp
   src/platform/win32/win32_file_system.cpp
@@ -20,7 +21,7 @@ target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
-target_link_libraries(zarvelo_win32 PUBLIC winhttp comctl32 ole32 gdi32 user32)
+target_link_libraries(zarvelo_win32 PUBLIC winhttp bcrypt ntdll comctl32 ole32 gdi32 user32)
 
 set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})

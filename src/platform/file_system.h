@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/digest.h"
 #include "platform/error.h"
 
 namespace zarvelo {
@@ -42,6 +43,9 @@ class FileSystem {
 
   // True when both files hold exactly the same bytes.
   virtual Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const = 0;
+
+  // The SHA-256 of the file's bytes.
+  virtual Result<Sha256Digest> FileSha256(const std::wstring& path) const = 0;
 
   // Moves `source` to `target` in one step, replacing an existing target
   // even when it is read-only or hidden. On failure both files are left as

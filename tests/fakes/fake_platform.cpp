@@ -25,6 +25,17 @@ std::wstring LastComponent(const std::wstring& path) {
 
 }  // namespace
 
+Sha256Digest FakeSha256(const std::string& bytes) {
+  // FNV-1a, once per eight-byte lane with a different start.
+  Sha256Digest digest{};
+  for (std::size_t lane = 0; lane < digest.size() / 8; ++lane) {
+    std::uint64_t h = 14695981039346656037ull + lane;
+    for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    for (std::size_t i = 0; i < 8; ++i) digest[lane * 8 + i] = std::uint8_t(h >> (8 * i));
+  }
+  return digest;
+}
+
 std::wstring FakeEnvironment::EnvironVar(const std::wstring& name) const {
   for (const auto& [key, value] : vars)
     if (SamePath(key, name)) return value;
@@ -143,6 +154,13 @@ Result<bool> FakeFileSystem::FilesEqual(const std::wstring& a, const std::wstrin
   if (first == nullptr || second == nullptr || first->folder || second->folder)
     return Status(kErrorFileNotFound);
   return first->bytes == second->bytes;
+}
+
+Result<Sha256Digest> FakeFileSystem::FileSha256(const std::wstring& path) const {
+  if (auto error = Injected(Op::FileSha256, path)) return Status(*error);
+  const Entry* entry = Find(path);
+  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
+  return FakeSha256(entry->bytes);
 }
 
 Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstring& target) {

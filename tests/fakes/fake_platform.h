@@ -27,7 +27,21 @@ class FakeEnvironment : public Environment {
   std::wstring SystemTempFolder() const override { return systemTemp; }
 };
 
-enum class Op { Dir, MakeDir, KillFile, FileCopy, FileLen, FilesEqual, MoveReplacing, GetFolder };
+enum class Op {
+  Dir,
+  MakeDir,
+  KillFile,
+  FileCopy,
+  FileLen,
+  FilesEqual,
+  FileSha256,
+  MoveReplacing,
+  GetFolder
+};
+
+// The double's stand-in for SHA-256: a digest that differs for different
+// bytes in every test, without a hash implementation of our own.
+Sha256Digest FakeSha256(const std::string& bytes);
 
 class FakeFileSystem : public FileSystem {
  public:
@@ -59,6 +73,7 @@ class FakeFileSystem : public FileSystem {
   Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
   Result<std::int64_t> FileLen(const std::wstring& path) const override;
   Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const override;
+  Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
   bool FolderExists(const std::wstring& path) const override;
   Result<Folder> GetFolder(const std::wstring& path) const override;

@@ -401,6 +401,37 @@ TEST_F(FileSystemTest, FilesEqualComparesEveryByte) {
   }
 }
 
+TEST_F(FileSystemTest, FileSha256HashesEveryByte) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* sha256;
+  };
+  const Case cases[] = {
+      {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"one whole chunk", std::string(65536, 'k'),
+       "82453847604f296a0366e423cb284284e24af9665eb3a98c70bad1397285e541"},
+      {"many chunks, the last one partial", std::string(200000, 'b'),
+       "31731ec46c3318e622490d1102d6a5f2d0b33995b35ede8cdbbb76252ee6d87b"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring file = Path(L"hashed" + std::to_wstring(index++));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(file, c.bytes));
+    const Result<Sha256Digest> digest = fs_.FileSha256(file);
+    ASSERT_TRUE(digest.ok()) << digest.status().error();
+    std::string hex;
+    for (const std::uint8_t byte : digest.value()) {
+      hex += "0123456789abcdef"[byte >> 4];
+      hex += "0123456789abcdef"[byte & 15];
+    }
+    EXPECT_EQ(hex, c.sha256);
+  }
+  EXPECT_EQ(fs_.FileSha256(Path(L"missing")).status().error(), kErrorFileNotFound);
+}
+
 TEST_F(FileSystemTest, FilesEqualReadsFilesOthersHaveOpen) {
   const std::wstring a = Path(L"download.tmp");
   const std::wstring b = Path(L"ZarveloVector.gms");

@@ -8,6 +8,7 @@
 
 #include "platform/win32/handles.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/sha256.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -121,6 +122,21 @@ Result<bool> Win32FileSystem::FilesEqual(const std::wstring& a, const std::wstri
     if (firstGot != secondGot) return false;
     if (std::memcmp(firstChunk, secondChunk, firstGot) != 0) return false;
     if (firstGot < kCompareChunk) return true;
+  }
+}
+
+Result<Sha256Digest> Win32FileSystem::FileSha256(const std::wstring& path) const {
+  const FileHandle file = OpenForReading(path);
+  if (!file) return LastError();
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCompareChunk]);
+  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  Sha256 hash;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFull(file.get(), buffer.get(), kCompareChunk, got)) return LastError();
+    const Status hashed = hash.Update(buffer.get(), got);
+    if (!hashed.ok()) return hashed;
+    if (got < kCompareChunk) return hash.Finish();
   }
 }
 
