@@ -27,11 +27,20 @@ set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
+set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections)
+
 add_executable(installer WIN32 src/app/main.cpp resources/installer.rc)
 set_target_properties(installer PROPERTIES OUTPUT_NAME "Zarvelo _Plugin_for_cdr")
 target_compile_options(installer PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
 target_link_libraries(installer PRIVATE zarvelo_logic zarvelo_win32)
-target_link_options(installer PRIVATE -municode -static -s -Wl,--gc-sections)
+target_link_options(installer PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
+
+# tools/bench measures the installer's start-up against this bare window,
+# built the same way.
+add_executable(bare_window WIN32 EXCLUDE_FROM_ALL tests/bench/bare_window.cpp)
+target_compile_definitions(bare_window PRIVATE ${ZARVELO_WINDOWS_DEFINES})
+target_compile_options(bare_window PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
+target_link_options(bare_window PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
 # windres reads the .rc as UTF-8 and needs the icon and manifest beside it.
 set_source_files_properties(resources/installer.rc PROPERTIES
   OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/installer.ico;${PROJECT_SOURCE_DIR}/resources/installer.manifest")

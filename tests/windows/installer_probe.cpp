@@ -4,7 +4,9 @@
 //   installer_probe press <caption>          presses a button, waits for the
 //                                            outcome, prints the status line
 //   installer_probe close                    closes the window
-//   installer_probe start-time <exe> <runs>  median ms from start to window
+//   installer_probe start-time <runs> <exe>...
+//                                            median ms from start to window
+//                                            of each, started in turn
 //   installer_probe stall <caption>          presses a button and prints the
 //                                            longest ms the window took to
 //                                            answer while downloading
@@ -80,21 +82,29 @@ int Press(const std::wstring& caption) {
   return StatusOf(window) == texts::kInstalled ? 0 : 1;
 }
 
-int StartTime(const std::wstring& exe, int runs) {
-  std::vector<double> times;
+// Median ms from start to window for each program, started in turn so that
+// they share whatever the machine is doing.
+int StartTime(const std::vector<std::wstring>& exes, int runs) {
+  std::vector<std::vector<double>> times(exes.size());
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
   for (int run = 0; run < runs; ++run) {
-    LARGE_INTEGER frequency, start, shown;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    InstallerProcess process;
-    if (!process.Start(exe, {})) return 2;
-    if (!process.WaitForWindow(60000)) return 2;
-    ::QueryPerformanceCounter(&shown);
-    times.push_back(1000.0 * static_cast<double>(shown.QuadPart - start.QuadPart) /
-                    static_cast<double>(frequency.QuadPart));
+    for (size_t i = 0; i < exes.size(); ++i) {
+      LARGE_INTEGER start, shown;
+      ::QueryPerformanceCounter(&start);
+      InstallerProcess process;
+      if (!process.Start(exes[i], {})) return 2;
+      if (!process.WaitForTopLevel(nullptr, 60000)) return 2;
+      ::QueryPerformanceCounter(&shown);
+      times[i].push_back(1000.0 * static_cast<double>(shown.QuadPart - start.QuadPart) /
+                         static_cast<double>(frequency.QuadPart));
+    }
   }
-  std::sort(times.begin(), times.end());
-  std::printf("%.0f\n", times[times.size() / 2]);
+  for (size_t i = 0; i < exes.size(); ++i) {
+    std::sort(times[i].begin(), times[i].end());
+    std::printf(i == 0 ? "%.0f" : " %.0f", times[i][times[i].size() / 2]);
+  }
+  std::printf("\n");
   return 0;
 }
 
@@ -136,9 +146,10 @@ int wmain(int argc, wchar_t** argv) {
     if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
     return window ? 0 : 1;
   }
-  if (command == L"start-time" && argc > 3) return StartTime(argv[2], _wtoi(argv[3]));
+  if (command == L"start-time" && argc > 3 && _wtoi(argv[2]) > 0)
+    return StartTime(std::vector<std::wstring>(argv + 3, argv + argc), _wtoi(argv[2]));
   if (command == L"stall" && argc > 2) return Stall(argv[2]);
   std::fprintf(stderr, "usage: installer_probe wait | press <caption> | close | "
-                       "start-time <exe> <runs> | stall <caption>\n");
+                       "start-time <runs> <exe>... | stall <caption>\n");
   return 2;
 }

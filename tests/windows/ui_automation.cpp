@@ -133,7 +133,8 @@ HWND InstallerProcess::FindTopLevel(const wchar_t* className) const {
         auto* s = reinterpret_cast<Search*>(parameter);
         DWORD owner = 0;
         ::GetWindowThreadProcessId(window, &owner);
-        if (owner != s->processId || !::IsWindowVisible(window) || ClassName(window) != s->className)
+        if (owner != s->processId || !::IsWindowVisible(window) ||
+            (s->className && ClassName(window) != s->className))
           return TRUE;
         s->found = window;
         return FALSE;
@@ -143,8 +144,12 @@ HWND InstallerProcess::FindTopLevel(const wchar_t* className) const {
 }
 
 HWND InstallerProcess::WaitForWindow(DWORD timeoutMs) {
+  return WaitForTopLevel(kInstallerClass, timeoutMs);
+}
+
+HWND InstallerProcess::WaitForTopLevel(const wchar_t* className, DWORD timeoutMs) {
   HWND window = nullptr;
-  WaitUntil([&] { return (window = FindTopLevel(kInstallerClass)) != nullptr || !Running(); },
+  WaitUntil([&] { return (window = FindTopLevel(className)) != nullptr || !Running(); },
             timeoutMs);
   return window;
 }

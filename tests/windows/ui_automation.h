@@ -56,6 +56,9 @@ class InstallerProcess {
   bool Start(const std::wstring& exe, const std::map<std::wstring, std::wstring>& environment);
   // The process's visible installer window, or null after `timeoutMs`.
   HWND WaitForWindow(DWORD timeoutMs);
+  // The process's first visible top-level window of that class (any class
+  // when null), or null after `timeoutMs`.
+  HWND WaitForTopLevel(const wchar_t* className, DWORD timeoutMs);
   // A message box of the process, or null after `timeoutMs`.
   HWND WaitForMessageBox(DWORD timeoutMs);
   bool WaitForExit(DWORD timeoutMs);
