@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "install/plugin_signature.h"
 #include "platform/decimal.h"
 #include "resources/texts.h"
 #include "ui/install_buttons.h"
@@ -18,8 +19,14 @@ bool IsInUse(Status status) {
 }  // namespace
 
 PluginInstaller::PluginInstaller(Form& form, const Environment& env, FileSystem& fs,
-                                 Downloader& net, std::wstring downloadUrl)
-    : form_(form), env_(env), fs_(fs), net_(net), downloadUrl_(std::move(downloadUrl)) {}
+                                 Downloader& net, std::wstring downloadUrl,
+                                 const SignatureVerifier* publisherKey)
+    : form_(form),
+      env_(env),
+      fs_(fs),
+      net_(net),
+      downloadUrl_(std::move(downloadUrl)),
+      publisherKey_(publisherKey) {}
 
 void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
   std::wstring tempFolder = env_.EnvironVar(L"TEMP");
@@ -53,7 +60,24 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
     Fail(texts::kEmptyStatus, texts::kEmptyMessage);
     return;
   }
+  if (publisherKey_ != nullptr) {
+    // Nothing reaches GMS unless the vendor signed exactly these bytes.
+    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile,
+                         [this, targetPath, tempFile](std::int32_t code) {
+                           if (code != 0) {
+                             Fail(texts::kDownloadFailedStatus, texts::kDownloadFailedPrefix +
+                                                                    Decimal(code) + kCrLf +
+                                                                    texts::kCheckNetwork);
+                             return;
+                           }
+                           Place(targetPath, tempFile);
+                         });
+    return;
+  }
+  Place(targetPath, tempFile);
+}
 
+void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile) {
   form_.SetDetail(texts::kInstalling);
   const std::wstring gmsFolder = targetPath + L"\\GMS";
   const std::wstring installedFile = gmsFolder + L"\\" + kPluginFileName;

@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/form.h"
+#include "platform/signature.h"
 
 namespace zarvelo {
 
@@ -21,8 +22,10 @@ inline constexpr wchar_t kStagingSuffix[] = L".download";
 
 class PluginInstaller {
  public:
+  // With a `publisherKey`, only a plug-in that key signed is installed;
+  // without one no signature is asked for.
   PluginInstaller(Form& form, const Environment& env, FileSystem& fs, Downloader& net,
-                  std::wstring downloadUrl);
+                  std::wstring downloadUrl, const SignatureVerifier* publisherKey = nullptr);
 
   // Runs one attempt for `targetPath` (a version's Draw folder). Returns once
   // the download has started; the attempt ends on the user-interface thread
@@ -32,6 +35,7 @@ class PluginInstaller {
  private:
   void Install(const std::wstring& targetPath, const std::wstring& tempFile,
                std::int32_t result);
+  void Place(const std::wstring& targetPath, const std::wstring& tempFile);
   void Fail(const std::wstring& status, const std::wstring& message);
 
   Form& form_;
@@ -39,6 +43,7 @@ class PluginInstaller {
   FileSystem& fs_;
   Downloader& net_;
   std::wstring downloadUrl_;
+  const SignatureVerifier* publisherKey_;
 };
 
 }  // namespace zarvelo

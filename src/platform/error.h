@@ -20,6 +20,7 @@ inline constexpr WinError kErrorNotEnoughMemory = 8;
 inline constexpr WinError kErrorSharingViolation = 32;
 inline constexpr WinError kErrorLockViolation = 33;
 inline constexpr WinError kErrorAlreadyExists = 183;
+inline constexpr WinError kErrorFileTooLarge = 223;
 
 class [[nodiscard]] Status {
  public:
@@ -63,6 +64,11 @@ inline constexpr std::int32_t kInetEConnectionTimeout = HResult(0x800C000Bu);
 inline constexpr std::int32_t kInetEInvalidUrl = HResult(0x800C0002u);
 inline constexpr std::int32_t kInetESecurityProblem = HResult(0x800C000Eu);
 inline constexpr std::int32_t kInetERedirectFailed = HResult(0x800C0014u);
+
+// How a plug-in without a valid publisher signature is reported: the codes
+// Windows' own trust checks give.
+inline constexpr std::int32_t kTrustENoSignature = HResult(0x800B0100u);
+inline constexpr std::int32_t kTrustEBadDigest = HResult(0x80096010u);
 
 // HRESULT_FROM_WIN32: how a file error during a download is reported.
 inline constexpr std::int32_t HResultFromWin32(WinError error) {

@@ -3,6 +3,7 @@
 // of any length and any Unicode characters.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,6 +44,10 @@ class FileSystem {
 
   // True when both files hold exactly the same bytes.
   virtual Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const = 0;
+
+  // The whole file, when it holds at most `limit` bytes; a longer one fails
+  // with kErrorFileTooLarge.
+  virtual Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const = 0;
 
   // The SHA-256 of the file's bytes.
   virtual Result<Sha256Digest> FileSha256(const std::wstring& path) const = 0;

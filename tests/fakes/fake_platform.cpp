@@ -156,6 +156,15 @@ Result<bool> FakeFileSystem::FilesEqual(const std::wstring& a, const std::wstrin
   return first->bytes == second->bytes;
 }
 
+Result<std::string> FakeFileSystem::ReadSmallFile(const std::wstring& path,
+                                                  std::size_t limit) const {
+  if (auto error = Injected(Op::ReadSmallFile, path)) return Status(*error);
+  const Entry* entry = Find(path);
+  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
+  if (entry->bytes.size() > limit) return Status(kErrorFileTooLarge);
+  return entry->bytes;
+}
+
 Result<Sha256Digest> FakeFileSystem::FileSha256(const std::wstring& path) const {
   if (auto error = Injected(Op::FileSha256, path)) return Status(*error);
   const Entry* entry = Find(path);
@@ -207,6 +216,7 @@ Status FakeFileSystem::SubFolders(const Folder& folder,
 void FakeDownloader::Start(const std::wstring& url, const std::wstring& file, Done done) {
   urls.push_back(url);
   files.push_back(file);
+  url_ = url;
   file_ = file;
   pending_ = std::move(done);
   if (completeAtOnce) Complete();
@@ -215,12 +225,30 @@ void FakeDownloader::Start(const std::wstring& url, const std::wstring& file, Do
 void FakeDownloader::Complete() {
   Done done = std::move(pending_);
   pending_ = nullptr;
-  std::int32_t outcome = result;
-  if (body) {
-    const Status written = fs_.WriteFile(file_, *body);
+  const auto own = answers.find(url_);
+  const Answer answer = own != answers.end() ? own->second : Answer{result, body, httpStatus};
+  std::int32_t outcome = answer.result;
+  if (answer.body) {
+    const Status written = fs_.WriteFile(file_, *answer.body);
     if (!written.ok() && outcome == 0) outcome = HResultFromWin32(written.error());
   }
+  lastHttpStatus_ = answer.httpStatus;
   done(outcome);
+}
+
+EcdsaP256Signature FakeSignature(const Sha256Digest& digest) {
+  EcdsaP256Signature signature{};
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    signature[i] = digest[i];
+    signature[digest.size() + i] = static_cast<std::uint8_t>(digest[i] ^ 0x5A);
+  }
+  return signature;
+}
+
+Result<bool> FakeSignatureVerifier::Verify(const Sha256Digest& digest,
+                                           const EcdsaP256Signature& signature) const {
+  if (failure) return Status(*failure);
+  return signature == FakeSignature(digest);
 }
 
 void FakeButton::SetEnabled(bool value) {

@@ -15,6 +15,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/form.h"
+#include "platform/signature.h"
 
 namespace zarvelo::fake {
 
@@ -34,6 +35,7 @@ enum class Op {
   FileCopy,
   FileLen,
   FilesEqual,
+  ReadSmallFile,
   FileSha256,
   MoveReplacing,
   GetFolder
@@ -73,6 +75,7 @@ class FakeFileSystem : public FileSystem {
   Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
   Result<std::int64_t> FileLen(const std::wstring& path) const override;
   Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const override;
+  Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
   bool FolderExists(const std::wstring& path) const override;
@@ -99,25 +102,47 @@ class FakeFileSystem : public FileSystem {
   WinError subFolderError_ = 0;
 };
 
-// Answers a download by writing `body` (when given) and reporting `result`.
+// Answers a download by writing `body` (when given) and reporting `result`
+// and `httpStatus`; a URL listed in `answers` gets its own answer instead.
 class FakeDownloader : public Downloader {
  public:
   explicit FakeDownloader(FakeFileSystem& fs) : fs_(fs) {}
 
+  struct Answer {
+    std::int32_t result = 0;
+    std::optional<std::string> body;
+    std::uint32_t httpStatus = 200;  // 0: no answer came
+  };
+
   std::int32_t result = 0;
   std::optional<std::string> body = std::string("plug-in bytes");
+  std::uint32_t httpStatus = 200;
+  std::map<std::wstring, Answer> answers;
   bool completeAtOnce = true;  // false: the test calls Complete()
 
   std::vector<std::wstring> urls, files;
 
   void Start(const std::wstring& url, const std::wstring& file, Done done) override;
+  std::uint32_t LastHttpStatus() const override { return lastHttpStatus_; }
   bool Pending() const { return static_cast<bool>(pending_); }
   void Complete();
 
  private:
   FakeFileSystem& fs_;
-  std::wstring file_;
+  std::wstring url_, file_;
   Done pending_;
+  std::uint32_t lastHttpStatus_ = 0;
+};
+
+// The double's stand-in for the vendor's signature of a digest (r‖s), and a
+// key that accepts exactly those; `failure` makes every check fail.
+EcdsaP256Signature FakeSignature(const Sha256Digest& digest);
+
+class FakeSignatureVerifier : public SignatureVerifier {
+ public:
+  std::optional<WinError> failure;
+  Result<bool> Verify(const Sha256Digest& digest,
+                      const EcdsaP256Signature& signature) const override;
 };
 
 struct FakeButton : CommandButton {

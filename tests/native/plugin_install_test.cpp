@@ -2,6 +2,7 @@
 
 #include "fakes/fake_platform.h"
 #include "install/plugin_install.h"
+#include "install/plugin_signature.h"
 #include "platform/decimal.h"
 #include "resources/texts.h"
 #include "ui/install_buttons.h"
@@ -14,6 +15,7 @@ using fake::FakeDownloader;
 using fake::FakeEnvironment;
 using fake::FakeFileSystem;
 using fake::FakeForm;
+using fake::FakeSignatureVerifier;
 using fake::Op;
 
 const std::wstring kCorel = L"C:\\Users\\李娜\\AppData\\Roaming\\Corel";
@@ -30,6 +32,25 @@ std::wstring DownloadFailedText(std::int32_t code) {
   return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n请检查网络连接";
 }
 std::wstring InstallFailedText() { return L"安装失败！无法写入：\r\n" + kInstalled; }
+
+// One DER INTEGER for a 32-byte big-endian number, as openssl writes it.
+std::string DerInteger(const std::uint8_t* value) {
+  std::size_t first = 0;
+  while (first < 31 && value[first] == 0) ++first;
+  std::string digits(reinterpret_cast<const char*>(value) + first, 32 - first);
+  if ((static_cast<std::uint8_t>(digits[0]) & 0x80) != 0) digits.insert(0, 1, '\0');
+  return std::string{'\x02', static_cast<char>(digits.size())} + digits;
+}
+
+std::string Der(const EcdsaP256Signature& signature) {
+  const std::string content = DerInteger(signature.data()) + DerInteger(signature.data() + 32);
+  return std::string{'\x30', static_cast<char>(content.size())} + content;
+}
+
+// The vendor's signature file for `bytes`, as the double's key accepts it.
+std::string SignatureFileFor(const std::string& bytes) {
+  return Der(fake::FakeSignature(fake::FakeSha256(bytes)));
+}
 
 class PluginInstallTest : public ::testing::Test {
  protected:
@@ -74,6 +95,9 @@ class PluginInstallTest : public ::testing::Test {
   FakeForm form{InstallerDesign()};
   FakeDownloader net{fs};
   PluginInstaller installer{form, env, fs, net, kUrl};
+  // The same, built with a publisher key.
+  FakeSignatureVerifier key;
+  PluginInstaller signedInstaller{form, env, fs, net, kUrl, &key};
 };
 
 TEST_F(PluginInstallTest, InstallsIntoANewGmsFolderInOrder) {
@@ -246,6 +270,108 @@ TEST_F(PluginInstallTest, AfterSuccessNoButtonReacts) {
   ExpectInstalled();
   for (int k = 0; k <= form.UBound(); ++k) Press(k);
   EXPECT_EQ(net.urls.size(), 1u);
+}
+
+const std::wstring kSigUrl = std::wstring(kUrl) + L".sig";
+const std::wstring kSigFile = kTempFile + L".sig";
+
+TEST_F(PluginInstallTest, WithAKeyTheVendorsSignatureIsCheckedBeforeInstalling) {
+  net.answers[kSigUrl] = {0, SignatureFileFor(kPlugin), 200};
+  cmdDownloadInstall_Click(form, signedInstaller, 1);
+  ExpectInstalled();
+  EXPECT_EQ(net.urls, (std::vector<std::wstring>{kUrl, kSigUrl}));
+  EXPECT_EQ(net.files, (std::vector<std::wstring>{kTempFile, kSigFile}));
+  EXPECT_FALSE(fs.Exists(kSigFile));
+  const std::vector<std::wstring> expected = {
+      L"disable 0", L"disable 1", L"disable 2", L"status 开始下载...",
+      L"status 下载完成，正在安装...", L"status 完成安装请关闭！重启 CorelDRAW 以加载插件。"};
+  EXPECT_EQ(form.log, expected);
+}
+
+TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
+  const std::string otherFile = SignatureFileFor("another plug-in");
+  struct Case {
+    const char* what;
+    FakeDownloader::Answer signature;
+    std::int32_t code;
+    std::optional<WinError> keyFailure;
+  } cases[] = {
+      {"404", {kInetEResourceNotFound, std::nullopt, 404}, kTrustENoSignature, {}},
+      {"403", {kInetEDownloadFailure, std::nullopt, 403}, kTrustENoSignature, {}},
+      // An unknown host shares the 404's code; it is a network failure.
+      {"no such host", {kInetEResourceNotFound, std::nullopt, 0}, kInetEResourceNotFound, {}},
+      {"500", {kInetEDownloadFailure, std::nullopt, 500}, kInetEDownloadFailure, {}},
+      {"refused", {kInetECannotConnect, std::nullopt, 0}, kInetECannotConnect, {}},
+      {"of another file", {0, otherFile, 200}, kTrustEBadDigest, {}},
+      {"garbage", {0, std::string("<html>signature</html>"), 200}, kTrustEBadDigest, {}},
+      {"empty", {0, std::string(), 200}, kTrustEBadDigest, {}},
+      {"huge", {0, SignatureFileFor(kPlugin) + std::string(4096, 'x'), 200}, kTrustEBadDigest, {}},
+      {"key fails", {0, SignatureFileFor(kPlugin), 200}, HResultFromWin32(kErrorNotEnoughMemory),
+       kErrorNotEnoughMemory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs.AddFile(kInstalled, "old plug-in");
+    form.dialogs.clear();
+    EnableInstallButtons(form);
+    net.answers[kSigUrl] = c.signature;
+    key.failure = c.keyFailure;
+    cmdDownloadInstall_Click(form, signedInstaller, 1);
+    ExpectFailure(L"下载失败", DownloadFailedText(c.code));
+    EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
+    EXPECT_FALSE(fs.Exists(kStaging));
+    EXPECT_FALSE(fs.Exists(kSigFile));
+  }
+  EXPECT_EQ(kTrustENoSignature, -2146762496);
+  EXPECT_EQ(kTrustEBadDigest, -2146869232);
+}
+
+TEST(ParseDerSignature, TakesWhatOpensslWritesAsRawRAndS) {
+  EcdsaP256Signature expected{};
+  for (std::size_t i = 0; i < 32; ++i) {
+    expected[i] = static_cast<std::uint8_t>(0x80 + i);  // high bit: a leading zero in DER
+    expected[32 + i] = static_cast<std::uint8_t>(i < 2 ? 0 : i);  // two bytes shorter in DER
+  }
+  const std::string der = Der(expected);
+  ASSERT_EQ(der.size(), 2u + 2 + 33 + 2 + 30);
+  const std::optional<EcdsaP256Signature> parsed = ParseDerSignature(der);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(*parsed, expected);
+}
+
+TEST(ParseDerSignature, RejectsWhatIsNotExactlyOneSignature) {
+  EcdsaP256Signature raw{};
+  for (std::size_t i = 0; i < 64; ++i) raw[i] = static_cast<std::uint8_t>(i + 1);
+  const std::string good = Der(raw);  // 30 44 02 20 <r> 02 20 <s>
+  ASSERT_TRUE(ParseDerSignature(good));
+  const std::string r = good.substr(4, 32), s = good.substr(38, 32);
+  const auto sequence = [](const std::string& content) {
+    return std::string{'\x30', static_cast<char>(content.size())} + content;
+  };
+  const auto integer = [](const std::string& digits) {
+    return std::string{'\x02', static_cast<char>(digits.size())} + digits;
+  };
+  const std::string bad[] = {
+      good + '\0',                                                  // after the sequence
+      sequence(integer(r) + integer(s) + '\0'),                     // inside it
+      sequence(integer(r)),                                         // no s
+      sequence(integer(std::string(1, '\0') + r) + integer(s)),     // needless leading zero
+      sequence(integer("\x80" + r.substr(1)) + integer(s)),          // negative
+      sequence(integer(r + "\x01") + integer(s)),                    // 33 bytes of number
+      sequence(integer(std::string(1, '\0')) + integer(s)),          // r = 0
+      sequence(integer(std::string()) + integer(s)),                // no digits
+      sequence(std::string("\x03") + integer(r).substr(1) + integer(s)),  // not an INTEGER
+      "\x31" + good.substr(1),                                      // not a SEQUENCE
+      "\x30\x81\x44" + good.substr(2),                              // long-form length
+  };
+  for (const std::string& der : bad) {
+    SCOPED_TRACE(::testing::PrintToString(der));
+    EXPECT_FALSE(ParseDerSignature(der));
+  }
+  for (std::size_t length = 0; length < good.size(); ++length) {
+    SCOPED_TRACE(length);
+    EXPECT_FALSE(ParseDerSignature(good.substr(0, length)));
+  }
 }
 
 TEST(Decimal, WritesSignedNumbersAsTheDialogShowsThem) {
