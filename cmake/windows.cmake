@@ -11,6 +11,7 @@ target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 
 add_library(zarvelo_win32 STATIC
   src/platform/win32/sha256.cpp
+  src/platform/win32/signature_verifier.cpp
   src/platform/win32/win32_downloader.cpp
   src/platform/win32/win32_environment.cpp
   src/platform/win32/win32_file_system.cpp
@@ -29,11 +30,26 @@ target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
 set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections)
 
-add_executable(installer WIN32 src/app/main.cpp resources/installer.rc)
-set_target_properties(installer PROPERTIES OUTPUT_NAME "Zarvelo _Plugin_for_cdr")
-target_compile_options(installer PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
-target_link_libraries(installer PRIVATE zarvelo_logic zarvelo_win32)
-target_link_options(installer PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
+include(cmake/payload_key.cmake)
+
+# zarvelo_add_installer(TARGET KEY_HEADER_DIR): the installer program, with
+# the publisher key of KEY_HEADER_DIR/payload_key.h.
+function(zarvelo_add_installer target key_dir)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/app/main.cpp
+                                ${PROJECT_SOURCE_DIR}/resources/installer.rc)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zarvelo _Plugin_for_cdr")
+  target_include_directories(${target} PRIVATE ${key_dir})
+  target_compile_options(${target} PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
+  target_link_libraries(${target} PRIVATE zarvelo_logic zarvelo_win32)
+  target_link_options(${target} PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
+  # windres reads the .rc as UTF-8 and needs the icon and manifest beside it.
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/resources/installer.rc PROPERTIES
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/installer.ico;${PROJECT_SOURCE_DIR}/resources/installer.manifest")
+endfunction()
+
+zarvelo_payload_key_header("${ZARVELO_PAYLOAD_PUBLIC_KEY}"
+                           ${CMAKE_BINARY_DIR}/generated/key/payload_key.h)
+zarvelo_add_installer(installer ${CMAKE_BINARY_DIR}/generated/key)
 
 # tools/bench measures the installer's start-up against this bare window,
 # built the same way.
@@ -41,9 +57,6 @@ add_executable(bare_window WIN32 EXCLUDE_FROM_ALL tests/bench/bare_window.cpp)
 target_compile_definitions(bare_window PRIVATE ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(bare_window PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
 target_link_options(bare_window PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
-# windres reads the .rc as UTF-8 and needs the icon and manifest beside it.
-set_source_files_properties(resources/installer.rc PROPERTIES
-  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/installer.ico;${PROJECT_SOURCE_DIR}/resources/installer.manifest")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
 if(ZARVELO_BUILD_TESTS)

@@ -6,11 +6,14 @@
 #include <objbase.h>
 
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include "build_config.h"
 #include "install/plugin_install.h"
+#include "payload_key.h"
 #include "platform/win32/dpi.h"
+#include "platform/win32/signature_verifier.h"
 #include "platform/win32/win32_downloader.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_file_system.h"
@@ -34,11 +37,23 @@ class TaskbarDownloader : public Downloader {
       done(result);
     });
   }
+  std::uint32_t LastHttpStatus() const override { return inner_.LastHttpStatus(); }
 
  private:
   Downloader& inner_;
   win32::Win32Form& form_;
 };
+
+// The key the build carried in (ZARVELO_PAYLOAD_PUBLIC_KEY), if any.
+std::optional<win32::EcdsaP256PublicKey> PublisherKey() {
+  constexpr char kPoint[] = ZARVELO_PAYLOAD_PUBLIC_KEY_XY;
+  win32::EcdsaP256PublicKey::Point point{};
+  static_assert(sizeof kPoint == 1 || sizeof kPoint == sizeof point + 1,
+                "a publisher key is X and Y of 32 bytes each");
+  if (sizeof kPoint == 1) return std::nullopt;
+  for (std::size_t i = 0; i < point.size(); ++i) point[i] = static_cast<std::uint8_t>(kPoint[i]);
+  return win32::EcdsaP256PublicKey(point);
+}
 
 class ComApartment {
  public:
@@ -71,7 +86,9 @@ int Run(HINSTANCE instance, int showCommand) {
       [queue](std::function<void()> task) { queue->Post(std::move(task)); },
       [&form](std::uint64_t received, std::uint64_t total) { form.SetProgress(received, total); });
   TaskbarDownloader reportingNet(net, form);
-  PluginInstaller installer(form, env, fs, reportingNet, ZARVELO_DOWNLOAD_URL);
+  const std::optional<win32::EcdsaP256PublicKey> publisherKey = PublisherKey();
+  PluginInstaller installer(form, env, fs, reportingNet, ZARVELO_DOWNLOAD_URL,
+                            publisherKey ? &*publisherKey : nullptr);
   form.OnClick([&form, &installer](int index) { cmdDownloadInstall_Click(form, installer, index); });
 
   Form_Load(form, env, fs);

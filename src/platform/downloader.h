@@ -20,9 +20,9 @@ class Downloader {
   // transfer has ended. The window keeps working meanwhile.
   virtual void Start(const std::wstring& url, const std::wstring& file, Done done) = 0;
 
-  // The HTTP status of the server's final answer in the transfer whose
-  // `done` runs or ran last; 0 when no answer arrived (no connection, TLS
-  // failure, cancelled). Tells "the server has no such file" (4xx) from a
+  // The HTTP status of the server's final answer in the transfer started
+  // last, read once its `done` runs; 0 when no answer arrived (no
+  // connection, TLS failure, cancelled). Tells "the server has no such file" (4xx) from a
   // transfer that failed, which the result alone does not: an unknown host
   // and a 404 share INET_E_RESOURCE_NOT_FOUND.
   virtual std::uint32_t LastHttpStatus() const = 0;

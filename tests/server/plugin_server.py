@@ -2,17 +2,27 @@
 """Loopback HTTPS server the download tests run against.
 
   plugin_server.py start --state-dir DIR [--port 47631 --control-port 47632]
+                        [--signing-key KEY]
   plugin_server.py stop  --state-dir DIR
   plugin_server.py serve --state-dir DIR ...   (in the foreground, for debugging)
 
 The data port (HTTPS, 127.0.0.1 only) serves GET /down/Zarvelo_CDRplugin.gip
-the way the current mode says. The control port (plain HTTP) sets the mode
-and reports what the data port saw:
+the way the current mode says, and its signature beside it
+(/down/Zarvelo_CDRplugin.gip.sig) the way the signature mode says. The
+control port (plain HTTP) sets the modes and reports what the data port saw:
 
-  GET /mode/<name>[?size=N]  switch mode (body size N, default 300000)
+  GET /mode/<name>[?size=N][&sig=S]
+                             switch mode (body size N, default 300000) and
+                             signature mode S (default good)
   GET /requests              {"count": data requests since the last switch,
+                              "paths": [...] they asked for,
                               "path": ..., "headers": {...} of the last one}
   GET /body                  the body an `ok` answer carries
+
+Signature modes: good (KEY's signature of the body, made by
+tools/sign-plugin), other (KEY's signature of another file), garbage (bytes
+that are no signature), missing (404). Without --signing-key every
+signature is missing.
 
 On start a fresh test CA, a server certificate for 127.0.0.1 signed by it
 and a self-signed "untrusted" certificate are made with openssl; DIR/ca.pem
@@ -44,6 +54,10 @@ SLOW_PIECE = 4096
 SLOW_INTERVAL = 0.05
 STALL_LIMIT = 120.0
 STALL_BYTES = 1000
+SIGNATURE_PATH = PLUGIN_PATH + ".sig"
+SIGNATURE_MODES = ("good", "other", "garbage", "missing")
+SIGN_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                         "sign-plugin")
 
 
 def body_bytes(size):
@@ -100,27 +114,73 @@ def tls_context(state_dir, name):
 
 # --- the server -------------------------------------------------------------
 
+class Signer:
+    """Signatures of the bodies the server sends, made once per body size."""
+
+    def __init__(self, state_dir, key):
+        self.state_dir = state_dir
+        self.key = key
+        self.made = {}
+
+    def signature_of(self, size):
+        """KEY's signature (DER) of body_bytes(size), or None without a key."""
+        if self.key is None:
+            return None
+        if size not in self.made:
+            path = os.path.join(self.state_dir, "signed-%d.bin" % size)
+            with open(path, "wb") as out:
+                out.write(body_bytes(size))
+            # Checked with KEY's own public key, not a release key the
+            # environment may name.
+            env = {k: v for k, v in os.environ.items() if k != "ZARVELO_PAYLOAD_PUBLIC_KEY"}
+            result = subprocess.run([SIGN_TOOL, self.key, path], stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, text=True, env=env)
+            if result.returncode != 0:
+                raise RuntimeError("sign-plugin failed:\n" + result.stdout)
+            with open(path + ".sig", "rb") as sig:
+                self.made[size] = sig.read()
+            os.remove(path)
+            os.remove(path + ".sig")
+        return self.made[size]
+
+    def answer(self, mode, size):
+        """The .sig body for a signature mode, or None for a 404."""
+        if mode == "garbage":
+            return b"<html><body>not a signature</body></html>"
+        if mode == "good":
+            return self.signature_of(size)
+        if mode == "other":
+            return self.signature_of(size + 1)  # another file, the same key
+        return None
+
+
 class State:
     """The mode and what the data port saw; shared by all threads."""
 
-    def __init__(self):
+    def __init__(self, signer):
         self.lock = threading.Condition()
+        self.signer = signer
         self.mode = "ok"
         self.size = DEFAULT_SIZE
         self.body = body_bytes(DEFAULT_SIZE)
+        self.signature = signer.answer("good", DEFAULT_SIZE)
         self.count = 0
+        self.paths = []
         self.last_path = None
         self.last_headers = {}
         self.listening = False  # what the data listener currently does
         self.stopping = threading.Event()
 
-    def set_mode(self, mode, size):
+    def set_mode(self, mode, size, signature_mode):
+        signature = self.signer.answer(signature_mode, size)  # before the switch: it may take a while
         with self.lock:
             self.mode = mode
             if size != self.size:
                 self.size = size
                 self.body = body_bytes(size)
+            self.signature = signature
             self.count = 0
+            self.paths = []
             self.last_path = None
             self.last_headers = {}
             self.lock.notify_all()
@@ -132,7 +192,7 @@ class State:
 
     def snapshot(self):
         with self.lock:
-            return self.mode, self.body
+            return self.mode, self.body, self.signature
 
 
 def read_request(conn):
@@ -201,16 +261,22 @@ def close_gracefully(conn):
         pass
 
 
-def answer(conn, state, mode, body, data_port):
+def answer(conn, state, mode, body, signature, data_port):
     request = read_request(conn)
     if request is None:
         return
     method, path, headers = request
     with state.lock:
         state.count += 1
+        state.paths.append(path)
         state.last_path = path
         state.last_headers = headers
-    if method != "GET" or urllib.parse.urlsplit(path).path != PLUGIN_PATH:
+    wanted = urllib.parse.urlsplit(path).path
+    if method == "GET" and wanted == SIGNATURE_PATH and signature is not None:
+        send_head(conn, 200, "OK", len(signature))
+        conn.sendall(signature)
+        return
+    if method != "GET" or wanted != PLUGIN_PATH:
         page = b"not here"
         send_head(conn, 404, "Not Found", len(page))
         conn.sendall(page)
@@ -248,7 +314,7 @@ def answer(conn, state, mode, body, data_port):
 
 
 def serve_connection(raw, state, contexts, data_port):
-    mode, body = state.snapshot()
+    mode, body, signature = state.snapshot()
     raw.settimeout(30)
     try:
         conn = contexts["untrusted" if mode == "untrusted" else "server"].wrap_socket(
@@ -257,7 +323,7 @@ def serve_connection(raw, state, contexts, data_port):
         raw.close()  # e.g. the client rejected the certificate
         return
     try:
-        answer(conn, state, mode, body, data_port)
+        answer(conn, state, mode, body, signature, data_port)
         close_gracefully(conn)
     except (OSError, ssl.SSLError):
         pass  # the client went away
@@ -327,18 +393,20 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                 size = int(query.get("size", [DEFAULT_SIZE])[0])
             except ValueError:
                 size = -1
-            if mode not in MODES or size < 0:
+            signature_mode = query.get("sig", ["good"])[0]
+            if mode not in MODES or size < 0 or signature_mode not in SIGNATURE_MODES:
                 self.reply(400, b"unknown mode or bad size\n")
                 return
-            state.set_mode(mode, size)
-            self.reply(200, ("mode %s size %d\n" % (mode, size)).encode("ascii"))
+            state.set_mode(mode, size, signature_mode)
+            self.reply(200, ("mode %s size %d sig %s\n" % (mode, size, signature_mode))
+                       .encode("ascii"))
         elif url.path == "/requests":
             with state.lock:
-                data = {"count": state.count, "path": state.last_path,
-                        "headers": state.last_headers}
+                data = {"count": state.count, "paths": state.paths,
+                        "path": state.last_path, "headers": state.last_headers}
             self.reply(200, json.dumps(data).encode("utf-8"), "application/json")
         elif url.path == "/body":
-            _, body = state.snapshot()
+            _, body, _ = state.snapshot()
             self.reply(200, body, "application/octet-stream")
         else:
             self.reply(404, b"unknown\n")
@@ -355,7 +423,8 @@ def serve(args):
     make_certificates(state_dir)
     contexts = {"server": tls_context(state_dir, "server"),
                 "untrusted": tls_context(state_dir, "untrusted")}
-    state = State()
+    key = os.path.abspath(args.signing_key) if args.signing_key else None
+    state = State(Signer(state_dir, key))
 
     try:
         control = ControlServer((HOST, args.control_port), ControlHandler)
@@ -441,7 +510,8 @@ def start(args):
     with open(log_path, "w") as log:
         child = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir,
-             "--port", str(args.port), "--control-port", str(args.control_port)],
+             "--port", str(args.port), "--control-port", str(args.control_port)] +
+            (["--signing-key", os.path.abspath(args.signing_key)] if args.signing_key else []),
             stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
             start_new_session=True)  # keeps no pipe of the caller open
     deadline = time.monotonic() + 60
@@ -486,6 +556,7 @@ def main():
     parser.add_argument("--state-dir", required=True)
     parser.add_argument("--port", type=int, default=47631)
     parser.add_argument("--control-port", type=int, default=47632)
+    parser.add_argument("--signing-key", help="private key the plug-in's .sig is made with")
     args = parser.parse_args()
     {"start": start, "stop": stop, "serve": serve}[args.command](args)
 

@@ -115,6 +115,53 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
   EXPECT_TRUE(left.value_or(std::string()).empty());
 }
 
+TEST(InstallerInstall, WithAKeyOnlyAPluginItSignedIsInstalled) {
+  struct Case {
+    const char* signature;
+    long long code;
+  } cases[] = {
+      {"other", -2146869232},    // TRUST_E_BAD_DIGEST
+      {"garbage", -2146869232},  // TRUST_E_BAD_DIGEST
+      {"missing", -2146762496},  // TRUST_E_NOSIGNATURE
+  };
+  TestProfile profile({k2020});
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
+  InstallerSession installer(profile, InstallerWithTestKeyPath());
+  ASSERT_TRUE(installer.window());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signature);
+    ASSERT_TRUE(SetMode("ok", testserver::kDefaultSize, c.signature));
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    EXPECT_EQ(outcome.status, L"下载失败");
+    EXPECT_EQ(outcome.message.text, DownloadFailed(c.code));
+    EXPECT_FALSE(outcome.buttonsEnabledUnderDialog);
+    EXPECT_TRUE(installer.AllButtonsEnabled());
+    const std::optional<std::string> old = ReadBytes(profile.plugin(k2020));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(*old, "old plug-in");
+    EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
+    EXPECT_FALSE(Exists(profile.download() + L".sig"));
+    const testserver::Requests seen = testserver::ServerRequests();
+    EXPECT_EQ(seen.count, 2) << seen.json;
+    EXPECT_NE(seen.json.find("Zarvelo_CDRplugin.gip.sig"), std::string::npos) << seen.json;
+  }
+  ASSERT_TRUE(SetMode("ok", testserver::kDefaultSize, "good"));
+  ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
+  EXPECT_FALSE(Exists(profile.download() + L".sig"));
+}
+
+TEST(InstallerInstall, WithoutAKeyNoSignatureIsAskedFor) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("ok", testserver::kDefaultSize, "missing"));
+  ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
+  const testserver::Requests seen = testserver::ServerRequests();
+  EXPECT_EQ(seen.count, 1) << seen.json;
+  EXPECT_EQ(seen.json.find(".sig"), std::string::npos) << seen.json;
+}
+
 TEST(InstallerInstall, KeyboardWorksAsInAnyDialog) {
   TestProfile profile({k2020, kX8});
   InstallerSession installer(profile);

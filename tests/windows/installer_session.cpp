@@ -34,6 +34,10 @@ std::wstring InstallerPath() {
   return FromUnixPath(ZARVELO_INSTALLER_UNIX_PATH);
 }
 
+std::wstring InstallerWithTestKeyPath() {
+  return FromUnixPath(ZARVELO_INSTALLER_WITH_TEST_KEY_UNIX_PATH);
+}
+
 TestProfile::TestProfile(const std::vector<std::wstring>& versions, const std::wstring& userName)
     : root_(L"zarvelo-test"), user_(root_.path() + L"\\Users\\" + userName),
       temp_(user_ + L"\\AppData\\Local\\Temp") {
@@ -41,8 +45,8 @@ TestProfile::TestProfile(const std::vector<std::wstring>& versions, const std::w
   for (const std::wstring& version : versions) MakeFolders(corel() + L"\\" + version + L"\\Draw");
 }
 
-InstallerSession::InstallerSession(const TestProfile& profile) {
-  if (process_.Start(InstallerPath(),
+InstallerSession::InstallerSession(const TestProfile& profile, const std::wstring& exe) {
+  if (process_.Start(exe,
                      {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}))
     window_ = process_.WaitForWindow(kStartTimeoutMs);
 }

@@ -17,6 +17,8 @@ UINT RequestedDpi();
 // The installer under test: ZARVELO_INSTALLER when set (a Windows path),
 // else the one built beside the tests.
 std::wstring InstallerPath();
+// The same installer built with the tests' publisher key.
+std::wstring InstallerWithTestKeyPath();
 
 class TestProfile {
  public:
@@ -40,7 +42,7 @@ class TestProfile {
 
 class InstallerSession {
  public:
-  explicit InstallerSession(const TestProfile& profile);
+  explicit InstallerSession(const TestProfile& profile, const std::wstring& exe = InstallerPath());
   HWND window() const { return window_; }
   InstallerProcess& process() { return process_; }
 

@@ -39,10 +39,12 @@ std::string ControlGet(const std::wstring& path, DWORD& status) {
 
 }  // namespace
 
-::testing::AssertionResult SetMode(const std::string& mode, std::size_t size) {
+::testing::AssertionResult SetMode(const std::string& mode, std::size_t size,
+                                   const std::string& signature) {
   DWORD status = 0;
   const std::wstring path = L"/mode/" + std::wstring(mode.begin(), mode.end()) + L"?size=" +
-                            Decimal(static_cast<long long>(size));
+                            Decimal(static_cast<long long>(size)) + L"&sig=" +
+                            std::wstring(signature.begin(), signature.end());
   ControlGet(path, status);
   if (status != 200)
     return ::testing::AssertionFailure()

@@ -15,7 +15,10 @@ inline constexpr unsigned short kControlPort = 47632;
 
 // Modes: ok, 404, 500, empty, truncated, nolength, stall, slow, refuse,
 // untrusted, redirect-http. `size` is the body size of the good answer.
-::testing::AssertionResult SetMode(const std::string& mode, std::size_t size = kDefaultSize);
+// The plug-in's .sig beside it is `signature`: good (the test key's
+// signature of the body), other (of another file), garbage or missing.
+::testing::AssertionResult SetMode(const std::string& mode, std::size_t size = kDefaultSize,
+                                   const std::string& signature = "good");
 
 // What the data port saw since the last mode switch: the request count (-1
 // when the server did not answer) and its JSON report.

@@ -36,6 +36,9 @@
 //   no worker thread could be started                 HResultFromWin32(GetLastError())
 //   Cancel()                                          kEAbort, never reported
 //
+// LastHttpStatus() gives the status of the final answer whatever the result
+// (a 200 whose body broke off, a 403 and a 404 alike).
+//
 // A failed transfer leaves no file behind: the file is created only once the
 // server has answered 2xx, and deleted again if the body does not arrive.
 
@@ -52,6 +55,8 @@ struct DownloadTransfer {
   DWORD stallTimeoutMs = 0;
 
   std::atomic<bool> cancelled{false};
+  // The status of the server's final answer; 0 until one arrived.
+  std::atomic<DWORD> httpStatus{0};
 
   // Cancel() closes these from the user-interface thread: that makes a call
   // blocked on them return. The worker creates and finally closes them.
@@ -421,6 +426,7 @@ std::int32_t Fetch(const std::shared_ptr<Transfer>& shared) {
                              WINHTTP_NO_HEADER_INDEX)) {
     return Failed(t, ::GetLastError());
   }
+  t.httpStatus = status;
   if (status < 200 || status > 299) return t.cancelled ? kEAbort : FromStatus(status);
 
   bool lengthKnown = false;
@@ -530,6 +536,10 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
       if (!transfer->cancelled) transfer->done(result);
     });
   }
+}
+
+std::uint32_t Win32Downloader::LastHttpStatus() const {
+  return transfer_ ? transfer_->httpStatus.load() : 0;
 }
 
 void Win32Downloader::Cancel() {

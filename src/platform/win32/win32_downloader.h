@@ -41,6 +41,7 @@ class Win32Downloader : public Downloader {
 
   // A transfer still running is cancelled first.
   void Start(const std::wstring& url, const std::wstring& file, Done done) override;
+  std::uint32_t LastHttpStatus() const override;
 
   // Ends a running transfer: its partial file is deleted and its `done` is
   // never called.

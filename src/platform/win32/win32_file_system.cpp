@@ -125,6 +125,22 @@ Result<bool> Win32FileSystem::FilesEqual(const std::wstring& a, const std::wstri
   }
 }
 
+Result<std::string> Win32FileSystem::ReadSmallFile(const std::wstring& path,
+                                                   std::size_t limit) const {
+  if (limit >= MAXDWORD) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  const FileHandle file = OpenForReading(path);
+  if (!file) return LastError();
+  // One byte more than allowed tells a file that is too long, whatever its
+  // size said when it was opened.
+  std::string bytes(limit + 1, '\0');
+  DWORD got = 0;
+  if (!ReadFull(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), got))
+    return LastError();
+  if (got > limit) return Status(ERROR_FILE_TOO_LARGE);
+  bytes.resize(got);
+  return bytes;
+}
+
 Result<Sha256Digest> Win32FileSystem::FileSha256(const std::wstring& path) const {
   const FileHandle file = OpenForReading(path);
   if (!file) return LastError();
