@@ -172,7 +172,8 @@ class State:
         self.stopping = threading.Event()
 
     def set_mode(self, mode, size, signature_mode):
-        signature = self.signer.answer(signature_mode, size)  # before the switch: it may take a while
+        # Made before the switch: signing takes a moment.
+        signature = self.signer.answer(signature_mode, size)
         with self.lock:
             self.mode = mode
             if size != self.size:
