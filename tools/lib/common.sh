@@ -60,7 +60,9 @@ ensure_packages() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686)
+# openssl turns a publisher key (ZARVELO_PAYLOAD_PUBLIC_KEY) into the key the
+# installer carries.
+BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 openssl)
 WINE_PACKAGES=(wine wine64 wine32:i386 fonts-wine xvfb xauth locales fonts-noto-cjk
                fonts-arphic-uming imagemagick python3 openssl procps)
 
