@@ -24,11 +24,17 @@ target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
 target_link_libraries(zarvelo_win32 PUBLIC winhttp bcrypt ntdll comctl32 ole32 gdi32 user32)
 
-set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+# Size: the program catches no exceptions, so it is built without exception
+# support and unwind tables (src/app/lean_runtime.cpp ends it where a throw
+# would have). Without unwind tables the linker can also drop unused
+# functions: the linker keeps every function an unwind table names.
+set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions
+                       -fno-asynchronous-unwind-tables -fno-unwind-tables)
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
-set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections)
+# No link time stamp in the header, so two builds of one commit are identical.
+set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 
 include(cmake/payload_key.cmake)
 
@@ -36,6 +42,7 @@ include(cmake/payload_key.cmake)
 # the publisher key of KEY_HEADER_DIR/payload_key.h.
 function(zarvelo_add_installer target key_dir)
   add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/app/main.cpp
+                                ${PROJECT_SOURCE_DIR}/src/app/lean_runtime.cpp
                                 ${PROJECT_SOURCE_DIR}/resources/installer.rc)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME "Zarvelo _Plugin_for_cdr")
   target_include_directories(${target} PRIVATE ${key_dir})
