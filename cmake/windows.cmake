@@ -49,6 +49,8 @@ function(zarvelo_add_installer target key_dir)
   target_compile_options(${target} PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
   target_link_libraries(${target} PRIVATE zarvelo_logic zarvelo_win32)
   target_link_options(${target} PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
+  # The link map lets tools/bench name what the bytes are.
+  target_link_options(${target} PRIVATE "LINKER:-Map=${CMAKE_BINARY_DIR}/${target}.map")
   # windres reads the .rc as UTF-8 and needs the icon and manifest beside it.
   set_source_files_properties(${PROJECT_SOURCE_DIR}/resources/installer.rc PROPERTIES
     OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/installer.ico;${PROJECT_SOURCE_DIR}/resources/installer.manifest")
