@@ -4,7 +4,8 @@
 #   - both copies build byte-identical installers;
 #   - dist/SHA256SUMS checks with sha256sum -c;
 #   - a wrong signing password stops the build and leaves no installer;
-#   - signed with a throwaway certificate authority, both installers verify,
+#   - signed with a throwaway certificate authority and time-stamped by a
+#     loopback time-stamp server, both installers verify,
 #     their digests check, and their imports and resources still pass;
 #   - an unsigned build after a signed one is the unsigned build again.
 #
@@ -74,6 +75,46 @@ openssl x509 -req -in "$P/sign.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreate
 openssl pkcs12 -export -inkey "$P/sign.key" -in "$P/sign.crt" -certfile "$P/ca.crt" \
   -passout pass:'pa$$ word' -out "$P/sign.pfx"
 
+# A time-stamp authority the same CA certified, answering RFC 3161 requests
+# over HTTP on a free loopback port.
+openssl req -newkey rsa:2048 -nodes -keyout "$P/tsa.key" -out "$P/tsa.csr" \
+  -subj "/CN=Zarvelo Test Time Stamps" 2>/dev/null
+printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' \
+  >"$P/tsa.ext"
+openssl x509 -req -in "$P/tsa.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreateserial -days 2 \
+  -extfile "$P/tsa.ext" -out "$P/tsa.crt" 2>/dev/null
+echo 01 >"$P/tsa.serial"
+printf '%s\n' "[tsa]" "default_tsa = test_tsa" "[test_tsa]" "serial = $P/tsa.serial" \
+  "signer_cert = $P/tsa.crt" "signer_key = $P/tsa.key" "certs = $P/tsa.crt" \
+  "default_policy = 1.2.3.4.1" "digests = sha256" "signer_digest = sha256" \
+  "ess_cert_id_alg = sha256" >"$P/tsa.cnf"
+python3 - "$P" <<'PY' &
+import http.server, os, subprocess, sys
+pki = sys.argv[1]
+class TimeStamps(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", pki + "/tsa.cnf",
+                                "-queryfile", "/dev/stdin", "-out", "/dev/stdout"],
+                               input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), TimeStamps)
+with open(pki + "/tsa.port.tmp", "w") as f:
+    f.write(str(server.server_port))
+os.rename(pki + "/tsa.port.tmp", pki + "/tsa.port")
+server.serve_forever()
+PY
+TSA_PID=$!
+trap 'kill $TSA_PID 2>/dev/null; rm -rf "$WORK"' EXIT
+for _ in $(seq 50); do [ -e "$P/tsa.port" ] && break; sleep 0.1; done
+TSA_URL="http://127.0.0.1:$(cat "$P/tsa.port" 2>/dev/null)/"
+
 wrong_password_stops() {
   ! build "$B" ZARVELO_SIGN_PFX="$P/sign.pfx" ZARVELO_SIGN_PASSWORD=wrong &&
     grep -q "not the password" "$WORK/build.log" &&
@@ -82,12 +123,15 @@ wrong_password_stops() {
 check "a wrong password stops the build and leaves no installer" wrong_password_stops
 
 signed=false
-build "$B" ZARVELO_SIGN_PFX="$P/sign.pfx" ZARVELO_SIGN_PASSWORD='pa$$ word' && signed=true
-check "a signed build succeeds" $signed
+build "$B" ZARVELO_SIGN_PFX="$P/sign.pfx" ZARVELO_SIGN_PASSWORD='pa$$ word' \
+  ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL" && signed=true
+check "a signed, time-stamped build succeeds" $signed
 verify() {
   local report
-  report=$(osslsigncode verify -CAfile "$P/ca.crt" -in "$1") || { echo "$report"; return 1; }
+  report=$(osslsigncode verify -CAfile "$P/ca.crt" -TSA-CAfile "$P/ca.crt" -in "$1") ||
+    { echo "$report"; return 1; }
   grep -q "Message digest algorithm  : SHA256" <<<"$report" &&
+    grep -q "Timestamp Server Signature verification: ok" <<<"$report" &&
     grep -q "Text description: Zarvelo矢量图CDR插件安装程序" <<<"$report" &&
     grep -q "URL description: https://www.zarvelo.com" <<<"$report"
 }
