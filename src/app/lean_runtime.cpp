@@ -14,13 +14,16 @@
 #include <new>
 #include <string>
 
-// The library's own copy of std::wstring is linked whole, unwind tables and
-// all, because the linker keeps every function an unwind table names. An
-// instance compiled here without those tables lets the linker drop what the
-// program does not call.
+// The library's own copies of std::wstring and std::string are linked whole,
+// unwind tables, exception handling and all, because the linker keeps every
+// function an unwind table names. Instances compiled here without those
+// tables let the linker drop what the program does not call.
 template class std::__cxx11::basic_string<wchar_t>;
 template std::wstring std::operator+(const wchar_t*, const std::wstring&);
 template std::wstring std::operator+(wchar_t, const std::wstring&);
+template class std::__cxx11::basic_string<char>;
+template std::string std::operator+(const char*, const std::string&);
+template std::string std::operator+(char, const std::string&);
 
 namespace {
 
