@@ -96,12 +96,16 @@ setup_wine() {
 }
 NO_32BIT_REASON="this machine cannot run 32-bit programs"
 
-# build_preset NAME [TARGET...]: configures and builds one CMake preset.
+# build_preset NAME [TARGET...]: configures and builds one CMake preset of
+# this checkout, from whatever folder the tool was started in (cmake looks for
+# the presets file in the current folder).
 build_preset() {
   local preset=$1
   shift
-  quietly cmake --preset "$preset" -S "$ROOT"
+  pushd "$ROOT" >/dev/null
+  quietly cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$(nproc)" ${1:+--target "$@"}
+  popd >/dev/null
 }
 
 # new_wine_prefix DIR [DPI]: a fresh, quiet Wine prefix in Chinese (PRC) at
