@@ -66,6 +66,7 @@ void Form_Load(Form& form, const Environment& env, const FileSystem& fs) {
     return;
   }
 
+  int shown = 0;
   for (int k = 0; k < count; ++k) {
     // A button that cannot be created ends the column there; the ones
     // before it work as usual.
@@ -77,9 +78,16 @@ void Form_Load(Form& form, const Environment& env, const FileSystem& fs) {
     button.SetTag(versionPaths[k]);
     button.SetEnabled(true);
     button.SetToolTip(versionNames[k]);
+    ++shown;
   }
-  form.SetHeight(static_cast<float>(count) * step + top0 + 800);
-  form.SetDetail(texts::kFoundManyPrefix + Decimal(count) + texts::kFoundManySuffix);
+  // The window tells of the buttons it shows, as if only their versions had
+  // been found.
+  if (shown == 1) {
+    form.SetDetail(texts::kFoundOnePrefix + versionNames[0]);
+    return;
+  }
+  form.SetHeight(static_cast<float>(shown) * step + top0 + 800);
+  form.SetDetail(texts::kFoundManyPrefix + Decimal(shown) + texts::kFoundManySuffix);
 }
 
 }  // namespace zarvelo

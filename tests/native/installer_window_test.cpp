@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "fakes/fake_platform.h"
 #include "resources/texts.h"
 #include "ui/installer_window.h"
@@ -82,17 +84,31 @@ TEST(FormLoad, SeveralVersionsMakeAColumnAndGrowTheWindow) {
   }
 }
 
-TEST(FormLoad, ButtonThatCannotBeCreatedEndsTheColumn) {
-  FakeEnvironment env;
-  FakeFileSystem fs;
-  FakeForm form{InstallerDesign()};
-  env.vars[L"USERPROFILE"] = L"C:\\Users\\a";
-  for (const wchar_t* name : {L"CorelDRAW 1", L"CorelDRAW 2", L"CorelDRAW 3"})
-    fs.AddFolder(std::wstring(L"C:\\Users\\a\\AppData\\Roaming\\Corel\\") + name + L"\\Draw");
-  form.failLoadAt = 2;
-  Form_Load(form, env, fs);
-  EXPECT_EQ(form.UBound(), 1);
-  EXPECT_TRUE(form.AllEnabled());
+TEST(FormLoad, ButtonThatCannotBeCreatedEndsTheColumnAndTheWindowShowsWhatIsThere) {
+  struct Case {
+    int failLoadAt;
+    std::optional<float> height;
+    std::wstring status;
+  } cases[] = {
+      {1, std::nullopt, L"检测到: CorelDRAW 1"},
+      {2, 4790, L"检测到 2 个版本，请选择安装目标"},
+      {3, 5285, L"检测到 3 个版本，请选择安装目标"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failLoadAt);
+    FakeEnvironment env;
+    FakeFileSystem fs;
+    FakeForm form{InstallerDesign()};
+    env.vars[L"USERPROFILE"] = L"C:\\Users\\a";
+    for (const wchar_t* name : {L"CorelDRAW 1", L"CorelDRAW 2", L"CorelDRAW 3", L"CorelDRAW 4"})
+      fs.AddFolder(std::wstring(L"C:\\Users\\a\\AppData\\Roaming\\Corel\\") + name + L"\\Draw");
+    form.failLoadAt = c.failLoadAt;
+    Form_Load(form, env, fs);
+    EXPECT_EQ(form.UBound(), c.failLoadAt - 1);
+    EXPECT_TRUE(form.AllEnabled());
+    EXPECT_EQ(form.height, c.height);
+    EXPECT_EQ(form.detail, c.status);
+  }
 }
 
 TEST(VersionLabel, IsTheTextAfterTheLastSpace) {
