@@ -22,7 +22,7 @@ target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
-target_link_libraries(zarvelo_win32 PUBLIC winhttp bcrypt ntdll comctl32 ole32 gdi32 user32)
+target_link_libraries(zarvelo_win32 PUBLIC winhttp bcrypt ntdll comctl32 shell32 ole32 gdi32 user32)
 
 # Size: the program catches no exceptions, so it is built without exception
 # support and unwind tables (src/app/lean_runtime.cpp ends it where a throw

@@ -7,6 +7,25 @@ namespace {
 
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; }
 
+// Lower case for the letters that differ only in case within the alphabets
+// user and server names are written in (Latin, Greek, Cyrillic); Windows
+// compares paths the same way. Letters without case stay as they are.
+wchar_t FoldLetter(wchar_t c) {
+  if (c < 0x80) return FoldAscii(c);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return wchar_t(c + 0x20);       // À..Þ but ×
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return wchar_t(c + 0x20);    // Α..Ϋ
+  if (c >= 0x410 && c <= 0x42F) return wchar_t(c + 0x20);                  // А..Я
+  if (c >= 0x400 && c <= 0x40F) return wchar_t(c + 0x50);                  // Ѐ..Џ
+  return c;
+}
+
+// A path that names its drive or server: "X:\..." or "\\server\...". Any
+// other path would be looked for relative to the current drive or folder.
+bool IsFullPath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
+  return path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
+}
+
 }  // namespace
 
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& fragment) {
@@ -15,28 +34,49 @@ bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& fragment
   return match != text.end() || fragment.empty();
 }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return FoldLetter(x) == FoldLetter(y); });
+}
+
+std::vector<std::wstring> CorelRoots(const Environment& env) {
+  std::vector<std::wstring> roots;
+  const std::wstring profile = env.EnvironVar(L"USERPROFILE");
+  if (!profile.empty()) roots.push_back(profile + L"\\AppData\\Roaming\\Corel");
+  const Result<std::wstring> roaming = env.RoamingAppDataFolder();
+  if (roaming.ok()) roots.push_back(roaming.value() + L"\\Corel");
+  roots.erase(std::remove_if(roots.begin(), roots.end(),
+                             [](const std::wstring& root) { return !IsFullPath(root); }),
+              roots.end());
+  return roots;
+}
+
 void DetectCorelVersions(const Environment& env, const FileSystem& fs,
                          std::vector<std::wstring>& versionNames,
                          std::vector<std::wstring>& versionPaths) {
   versionNames.clear();
   versionPaths.clear();
 
-  // An unset USERPROFILE gives a root below the current drive's root; it is
-  // looked at like any other.
-  const std::wstring root = env.EnvironVar(L"USERPROFILE") + L"\\AppData\\Roaming\\Corel";
-  if (!fs.FolderExists(root)) return;
+  for (const std::wstring& root : CorelRoots(env)) {
+    if (!fs.FolderExists(root)) continue;
+    const Result<Folder> corel = fs.GetFolder(root);
+    if (!corel.ok()) continue;
 
-  const Result<Folder> corel = fs.GetFolder(root);
-  if (!corel.ok()) return;
-
-  // A failure part-way ends the walk quietly; what was found stays found.
-  (void)fs.SubFolders(corel.value(), [&](const Folder& sub) {
-    if (!ContainsIgnoringCase(sub.Name, L"CorelDRAW")) return;
-    const std::wstring drawPath = sub.Path + L"\\Draw";
-    if (!fs.FolderExists(drawPath)) return;
-    versionNames.push_back(sub.Name);
-    versionPaths.push_back(drawPath);
-  });
+    // A failure part-way ends this root's walk quietly; what was found stays
+    // found.
+    (void)fs.SubFolders(corel.value(), [&](const Folder& sub) {
+      if (!ContainsIgnoringCase(sub.Name, L"CorelDRAW")) return;
+      const std::wstring drawPath = sub.Path + L"\\Draw";
+      // Without redirection both roots are one folder: its versions count
+      // once.
+      const bool known = std::any_of(versionPaths.begin(), versionPaths.end(),
+                                     [&](const std::wstring& p) { return SamePath(p, drawPath); });
+      if (known || !fs.FolderExists(drawPath)) return;
+      versionNames.push_back(sub.Name);
+      versionPaths.push_back(drawPath);
+    });
+  }
 }
 
 }  // namespace zarvelo

@@ -8,15 +8,26 @@
 
 namespace zarvelo {
 
-// Finds the CorelDRAW versions with a profile folder under
-// %USERPROFILE%\AppData\Roaming\Corel. Entry i of versionNames is a folder
-// name as stored; entry i of versionPaths is that folder's path + "\Draw".
+// Finds the CorelDRAW versions with a profile folder in the roaming Corel
+// folders (CorelRoots). Entry i of versionNames is a folder name as stored;
+// entry i of versionPaths is that folder's full path + "\Draw". A version
+// folder reached through both roots is listed once, under the first.
 // Never reports a failure: a failing scan yields what it found so far.
 void DetectCorelVersions(const Environment& env, const FileSystem& fs,
                          std::vector<std::wstring>& versionNames,
                          std::vector<std::wstring>& versionPaths);
 
+// The folders the scan looks in, in this order: the Corel folder below
+// %USERPROFILE%\AppData\Roaming, then the one in the roaming folder Windows
+// knows (which folder redirection may have moved). Only full paths: an unset
+// USERPROFILE leaves just the second.
+std::vector<std::wstring> CorelRoots(const Environment& env);
+
 // True when `text` contains `fragment`, ignoring the case of ASCII letters.
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& fragment);
+
+// True when both are the same path as Windows compares them: ignoring the
+// case of letters.
+bool SamePath(const std::wstring& a, const std::wstring& b);
 
 }  // namespace zarvelo

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/error.h"
+
 namespace zarvelo {
 
 class Environment {
@@ -14,6 +16,11 @@ class Environment {
   // The folder Windows itself uses for temporary files, without a trailing
   // backslash; used when TEMP is not set.
   virtual std::wstring SystemTempFolder() const = 0;
+
+  // The user's roaming application-data folder as Windows knows it, without
+  // a trailing backslash. Folder redirection may have moved it to another
+  // drive or a server share, away from %USERPROFILE%\AppData\Roaming.
+  virtual Result<std::wstring> RoamingAppDataFolder() const = 0;
 };
 
 }  // namespace zarvelo

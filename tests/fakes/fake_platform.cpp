@@ -42,6 +42,11 @@ std::wstring FakeEnvironment::EnvironVar(const std::wstring& name) const {
   return L"";
 }
 
+Result<std::wstring> FakeEnvironment::RoamingAppDataFolder() const {
+  if (!roamingAppData) return Status(kErrorPathNotFound);
+  return *roamingAppData;
+}
+
 FakeFileSystem::Entry* FakeFileSystem::Find(const std::wstring& path) {
   for (Entry& entry : entries_)
     if (SamePath(entry.path, path)) return &entry;
@@ -198,7 +203,8 @@ Result<Folder> FakeFileSystem::GetFolder(const std::wstring& path) const {
   if (auto error = Injected(Op::GetFolder, path)) return Status(*error);
   const Entry* entry = Find(path);
   if (entry == nullptr || !entry->folder) return Status(kErrorPathNotFound);
-  return Folder{LastComponent(entry->path), entry->path};
+  // As on Windows: the name as stored, the path as given.
+  return Folder{LastComponent(entry->path), path};
 }
 
 Status FakeFileSystem::SubFolders(const Folder& folder,
@@ -207,7 +213,7 @@ Status FakeFileSystem::SubFolders(const Folder& folder,
   for (const Entry& entry : entries_) {
     if (!entry.folder || !SamePath(Parent(entry.path), folder.Path)) continue;
     if (visited == subFolderLimit_) return Status(subFolderError_);
-    visit(Folder{LastComponent(entry.path), entry.path});
+    visit(Folder{LastComponent(entry.path), folder.Path + L"\\" + LastComponent(entry.path)});
     ++visited;
   }
   return Status::Ok();

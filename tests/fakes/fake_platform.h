@@ -23,9 +23,13 @@ class FakeEnvironment : public Environment {
  public:
   std::map<std::wstring, std::wstring> vars;
   std::wstring systemTemp = L"C:\\Windows\\Temp";
+  // The known roaming folder; unset: the lookup fails as for a redirected
+  // folder that is not there.
+  std::optional<std::wstring> roamingAppData;
 
   std::wstring EnvironVar(const std::wstring& name) const override;
   std::wstring SystemTempFolder() const override { return systemTemp; }
+  Result<std::wstring> RoamingAppDataFolder() const override;
 };
 
 enum class Op {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "detect/corel_scan.h"
 #include "fakes/fake_platform.h"
 
@@ -81,11 +83,39 @@ TEST_F(CorelScanTest, UnreadableRootGivesNoVersions) {
   EXPECT_TRUE(RunScan(env, fs).names.empty());
 }
 
-TEST_F(CorelScanTest, UnsetProfileLooksBelowTheDriveRoot) {
-  env.vars.clear();
-  fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");
-  const Scan scan = RunScan(env, fs);
-  EXPECT_EQ(scan.paths, (std::vector<std::wstring>{L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw"}));
+TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
+  const std::wstring profile = L"C:\\Users\\Müller Ωmega";
+  const std::wstring share = L"\\\\server\\profiles\\Müller Ωmega\\AppData\\Roaming";
+  const std::wstring in2020 = profile + L"\\AppData\\Roaming\\Corel\\CorelDRAW Graphics Suite 2020\\Draw";
+  const std::wstring in2022 = share + L"\\Corel\\CorelDRAW Graphics Suite 2022\\Draw";
+  FakeFileSystem fs;
+  fs.AddFolder(in2020);
+  fs.AddFolder(in2022);
+  fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");  // below the drive root
+
+  struct Case {
+    std::optional<std::wstring> profile, roaming;
+    std::vector<std::wstring> paths;
+  } cases[] = {
+      {profile, std::nullopt, {in2020}},
+      // Not redirected: Windows' spelling of the same folder may differ in case.
+      {profile, profile + L"\\AppData\\Roaming", {in2020}},
+      {profile, L"c:\\USERS\\MÜLLER ΩMEGA\\APPDATA\\ROAMING", {in2020}},
+      {profile, share, {in2020, in2022}},
+      {std::nullopt, share, {in2022}},
+      {std::nullopt, std::nullopt, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.roaming.value_or(L"(no roaming folder)").size());
+    FakeEnvironment env;
+    if (c.profile) env.vars[L"USERPROFILE"] = *c.profile;
+    env.roamingAppData = c.roaming;
+    const Scan scan = RunScan(env, fs);
+    EXPECT_EQ(scan.paths, c.paths);
+    for (size_t i = 0; i < scan.names.size() && i < c.paths.size(); ++i)
+      EXPECT_EQ(L"\\" + scan.names[i] + L"\\Draw",
+                c.paths[i].substr(c.paths[i].size() - scan.names[i].size() - 6));
+  }
 }
 
 TEST(ContainsIgnoringCase, MatchesAsciiLettersInAnyCase) {

@@ -2,7 +2,24 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdint>
+
 namespace zarvelo::win32 {
+namespace {
+
+// FOLDERID_RoamingAppData, spelled out so the program need not link the
+// whole GUID library for one identifier.
+constexpr KNOWNFOLDERID kRoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6,
+                                          {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
+
+void DropTrailingSeparators(std::wstring& path) {
+  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+}
+
+}  // namespace
 
 std::wstring Win32Environment::EnvironVar(const std::wstring& name) const {
   // A value can be up to 32767 characters, and another thread may change it
@@ -32,7 +49,23 @@ std::wstring Win32Environment::SystemTempFolder() const {
     path.resize(length + 1);
   }
   // Callers append "\name" themselves.
-  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  DropTrailingSeparators(path);
+  return path;
+}
+
+Result<std::wstring> Win32Environment::RoamingAppDataFolder() const {
+  PWSTR found = nullptr;
+  const HRESULT result = ::SHGetKnownFolderPath(kRoamingAppData, 0, nullptr, &found);
+  std::wstring path = SUCCEEDED(result) && found ? found : L"";
+  ::CoTaskMemFree(found);  // also after a failure, as documented
+  if (FAILED(result)) {
+    // Mostly HRESULT_FROM_WIN32 (a redirected folder that is not there is
+    // ERROR_PATH_NOT_FOUND); other codes are passed on whole.
+    const auto bits = static_cast<std::uint32_t>(result);
+    return Status((bits & 0xFFFF0000u) == 0x80070000u ? (bits & 0xFFFFu) : bits);
+  }
+  DropTrailingSeparators(path);
+  if (path.empty()) return Status(ERROR_PATH_NOT_FOUND);
   return path;
 }
 

@@ -1,4 +1,5 @@
-// Environment variables and the system temp folder, read from Windows.
+// Environment variables, the system temp folder and the roaming folder,
+// read from Windows.
 #pragma once
 
 #include <string>
@@ -11,6 +12,7 @@ class Win32Environment : public Environment {
  public:
   std::wstring EnvironVar(const std::wstring& name) const override;
   std::wstring SystemTempFolder() const override;
+  Result<std::wstring> RoamingAppDataFolder() const override;
 };
 
 }  // namespace zarvelo::win32
