@@ -9,7 +9,6 @@
 namespace zarvelo::win32 {
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"ZarveloInstallerWindow";
 constexpr UINT kRunQueueMessage = WM_APP + 1;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
@@ -47,38 +46,6 @@ bool SameFont(const FontSpec& a, const FontSpec& b) {
 }
 
 }  // namespace
-
-void UiQueue::Attach(HWND window, UINT message) {
-  ExclusiveLock guard(lock_);
-  window_ = window;
-  message_ = message;
-}
-
-void UiQueue::Detach() {
-  ExclusiveLock guard(lock_);
-  window_ = nullptr;
-  tasks_.clear();
-}
-
-void UiQueue::Post(std::function<void()> task) {
-  ExclusiveLock guard(lock_);
-  if (!window_) return;
-  tasks_.push_back(std::move(task));
-  ::PostMessageW(window_, message_, 0, 0);
-}
-
-void UiQueue::RunPending() {
-  for (;;) {
-    std::function<void()> task;
-    {
-      ExclusiveLock guard(lock_);
-      if (tasks_.empty()) return;
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-    }
-    task();
-  }
-}
 
 Win32Button::Win32Button(Win32Form& form, int index, HWND window, const std::wstring& caption,
                          const TwipRect& bounds)
@@ -140,13 +107,13 @@ Status Win32Form::Create(HINSTANCE instance, const FormDesign& design, int iconI
   windowClass.hInstance = instance;
   windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kWindowClass;
+  windowClass.lpszClassName = kInstallerWindowClass;
   if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return Status(::GetLastError());
 
   // Created at its design size for the primary screen's DPI; ApplyDpi fixes
   // the size once the window knows its own DPI.
-  window_ = ::CreateWindowExW(kExStyle, kWindowClass, design.Title.c_str(), kStyle, CW_USEDEFAULT,
+  window_ = ::CreateWindowExW(kExStyle, kInstallerWindowClass, design.Title.c_str(), kStyle, CW_USEDEFAULT,
                               CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
   if (!window_) return Status(::GetLastError());
 

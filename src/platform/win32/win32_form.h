@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,27 +13,15 @@
 
 #include "platform/form.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/lock.h"
+#include "platform/win32/ui_queue.h"
 
 struct ITaskbarList3;
 
 namespace zarvelo::win32 {
 
-// Runs tasks on the window's thread; safe to call from any thread, and a
-// no-op once the window is gone.
-class UiQueue {
- public:
-  void Attach(HWND window, UINT message);
-  void Detach();
-  void Post(std::function<void()> task);
-  void RunPending();
-
- private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  HWND window_ = nullptr;
-  UINT message_ = 0;
-  std::deque<std::function<void()>> tasks_;
-};
+// The installer window's class name; a second start finds the first one's
+// window by it.
+inline constexpr wchar_t kInstallerWindowClass[] = L"ZarveloInstallerWindow";
 
 class Win32Form;
 
