@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win32/handles.h"
 #include "resources/texts.h"
@@ -335,6 +336,98 @@ TEST(InstallerInstall, ClosingWhileTheServerStallsEndsTheProgramPromptly) {
   EXPECT_TRUE(installer.process().WaitForExit(8000));
   EXPECT_FALSE(Exists(profile.download())) << "the partial download is left in TEMP";
   EXPECT_FALSE(Exists(profile.plugin(k2020)));
+}
+
+// Points the user's roaming folder (FOLDERID_RoamingAppData) elsewhere, as
+// folder redirection does on domain PCs, and puts it back when it goes.
+class RoamingRedirect {
+ public:
+  explicit RoamingRedirect(const std::wstring& folder) {
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, nullptr, 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+      return;
+    DWORD size = 0;
+    if (::RegQueryValueExW(key_, L"AppData", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+      old_.resize(size);
+      had_ = ::RegQueryValueExW(key_, L"AppData", nullptr, &type_, old_.data(), &size) ==
+             ERROR_SUCCESS;
+      old_.resize(size);
+    }
+    set_ = ::RegSetValueExW(key_, L"AppData", 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(folder.c_str()),
+                            static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
+  }
+  ~RoamingRedirect() {
+    if (!key_) return;
+    if (had_) {
+      ::RegSetValueExW(key_, L"AppData", 0, type_, old_.data(), static_cast<DWORD>(old_.size()));
+    } else {
+      ::RegDeleteValueW(key_, L"AppData");
+    }
+    ::RegCloseKey(key_);
+  }
+  RoamingRedirect(const RoamingRedirect&) = delete;
+  RoamingRedirect& operator=(const RoamingRedirect&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  static constexpr wchar_t kUserShellFolders[] =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  HKEY key_ = nullptr;
+  DWORD type_ = REG_EXPAND_SZ;
+  std::vector<BYTE> old_;
+  bool had_ = false, set_ = false;
+};
+
+std::vector<std::wstring> Captions(const InstallerSession& installer) {
+  std::vector<std::wstring> captions;
+  for (const Control& button : installer.Buttons()) captions.push_back(button.text);
+  return captions;
+}
+
+TEST(InstallerInstall, FindsVersionsInARedirectedRoamingFolderAndInstallsThere) {
+  const std::wstring k2022 = L"CorelDRAW Graphics Suite 2022";
+  TestProfile profile({k2020});
+  ScratchFolder share(L"zarvelo-share");  // stands in for \\server\profiles\张伟
+  const std::wstring redirected = share.path() + L"\\Roaming";
+  const std::wstring draw2022 = redirected + L"\\Corel\\" + k2022 + L"\\Draw";
+  ASSERT_TRUE(MakeFolders(draw2022));
+  std::wstring sameAsProfile = profile.user() + L"\\AppData\\Roaming";
+  for (wchar_t& c : sameAsProfile)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+
+  struct Case {
+    std::wstring roaming;
+    bool withProfile;
+    std::vector<std::wstring> captions;
+    std::wstring status;
+  } cases[] = {
+      {redirected, true, {L"安装到 2020", L"安装到 2022"}, L"检测到 2 个版本，请选择安装目标"},
+      // Not redirected, in Windows' spelling: each version once.
+      {sameAsProfile, true, {L"安装到 2020"}, L"检测到: " + k2020},
+      {redirected, false, {L"安装到 2022"}, L"检测到: " + k2022},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.captions.size() * 2 + (c.withProfile ? 1 : 0));
+    RoamingRedirect redirect(c.roaming);
+    ASSERT_TRUE(redirect.set());
+    std::map<std::wstring, std::wstring> environment;
+    if (!c.withProfile) environment[L"USERPROFILE"] = L"";
+    InstallerSession installer(profile, InstallerPath(), environment);
+    ASSERT_TRUE(installer.window());
+    EXPECT_EQ(Captions(installer), c.captions);
+    EXPECT_EQ(installer.Status(), c.status);
+    if (c.withProfile) continue;
+    // Without USERPROFILE the button still carries the full path.
+    ASSERT_TRUE(SetMode("ok"));
+    const Outcome outcome = PressAndWait(installer, L"安装到 2022");
+    EXPECT_EQ(outcome.status, texts::kInstalled);
+    EXPECT_FALSE(outcome.dialog) << outcome.message.text.size();
+    const std::optional<std::string> bytes = ReadBytes(draw2022 + L"\\GMS\\ZarveloVector.gms");
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(*bytes == ExpectedBody());
+  }
 }
 
 }  // namespace

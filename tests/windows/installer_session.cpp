@@ -45,10 +45,12 @@ TestProfile::TestProfile(const std::vector<std::wstring>& versions, const std::w
   for (const std::wstring& version : versions) MakeFolders(corel() + L"\\" + version + L"\\Draw");
 }
 
-InstallerSession::InstallerSession(const TestProfile& profile, const std::wstring& exe) {
-  if (process_.Start(exe,
-                     {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}))
-    window_ = process_.WaitForWindow(kStartTimeoutMs);
+InstallerSession::InstallerSession(const TestProfile& profile, const std::wstring& exe,
+                                   const std::map<std::wstring, std::wstring>& environment) {
+  std::map<std::wstring, std::wstring> variables = {{L"USERPROFILE", profile.user()},
+                                                    {L"TEMP", profile.temp()}};
+  for (const auto& [name, value] : environment) variables[name] = value;
+  if (process_.Start(exe, variables)) window_ = process_.WaitForWindow(kStartTimeoutMs);
 }
 
 std::vector<Control> InstallerSession::Buttons() const {

@@ -2,6 +2,7 @@
 // started on it.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,10 @@ class TestProfile {
 
 class InstallerSession {
  public:
-  explicit InstallerSession(const TestProfile& profile, const std::wstring& exe = InstallerPath());
+  // Started with the profile's USERPROFILE and TEMP, then `environment`'s
+  // changes (a value of L"" removes the variable).
+  explicit InstallerSession(const TestProfile& profile, const std::wstring& exe = InstallerPath(),
+                            const std::map<std::wstring, std::wstring>& environment = {});
   HWND window() const { return window_; }
   InstallerProcess& process() { return process_; }
 
