@@ -18,6 +18,7 @@
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_form.h"
+#include "platform/win32/win32_worker.h"
 #include "resources/resource.h"
 #include "ui/install_buttons.h"
 #include "ui/installer_window.h"
@@ -82,13 +83,20 @@ int Run(HINSTANCE instance, int showCommand) {
   if (!created.ok()) return static_cast<int>(created.error());
 
   std::shared_ptr<win32::UiQueue> queue = form.queue();
+  const auto post = [queue](std::function<void()> task) { queue->Post(std::move(task)); };
   win32::Win32Downloader net(
-      [queue](std::function<void()> task) { queue->Post(std::move(task)); },
+      post,
       [&form](std::uint64_t received, std::uint64_t total) { form.SetProgress(received, total); });
   TaskbarDownloader reportingNet(net, form);
   const std::optional<win32::EcdsaP256PublicKey> publisherKey = PublisherKey();
-  PluginInstaller installer(form, env, fs, reportingNet, ZARVELO_DOWNLOAD_URL,
-                            publisherKey ? &*publisherKey : nullptr);
+  win32::Win32Worker worker(post);
+  PluginInstaller installer(
+      form, env, fs, reportingNet, worker,
+      [&form](bool enabled) {
+        if (enabled) EnableInstallButtons(form);
+        else DisableInstallButtons(form);
+      },
+      ZARVELO_DOWNLOAD_URL, publisherKey ? &*publisherKey : nullptr);
   form.OnClick([&form, &installer](int index) { cmdDownloadInstall_Click(form, installer, index); });
 
   Form_Load(form, env, fs);
@@ -99,8 +107,11 @@ int Run(HINSTANCE instance, int showCommand) {
   // call that does not notice (a silent server) is not waited for: the
   // process ends without the DLL clean-up that would wait for that call, and
   // the system deletes the partial file with it.
+  // File steps that wait for a scanner stop waiting and end at once.
   net.Cancel();
-  if (!net.WaitIdle(1000)) ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+  worker.Cancel();
+  if (!net.WaitIdle(1000) || !worker.WaitIdle(1000))
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
   return exitCode;
 }
 

@@ -1,30 +1,29 @@
 #include "install/plugin_install.h"
 
+#include <memory>
 #include <utility>
 
+#include "install/file_retry.h"
 #include "install/plugin_signature.h"
 #include "platform/decimal.h"
 #include "resources/texts.h"
-#include "ui/install_buttons.h"
 
 namespace zarvelo {
 namespace {
 
 constexpr wchar_t kCrLf[] = L"\r\n";
 
-bool IsInUse(Status status) {
-  return status.error() == kErrorSharingViolation || status.error() == kErrorLockViolation;
-}
-
 }  // namespace
 
 PluginInstaller::PluginInstaller(Form& form, const Environment& env, FileSystem& fs,
-                                 Downloader& net, std::wstring downloadUrl,
-                                 const SignatureVerifier* publisherKey)
+                                 Downloader& net, Worker& worker, SwitchButtons switchButtons,
+                                 std::wstring downloadUrl, const SignatureVerifier* publisherKey)
     : form_(form),
       env_(env),
       fs_(fs),
       net_(net),
+      worker_(worker),
+      switchButtons_(std::move(switchButtons)),
       downloadUrl_(std::move(downloadUrl)),
       publisherKey_(publisherKey) {}
 
@@ -34,7 +33,7 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
   if (tempFolder.empty()) tempFolder = env_.SystemTempFolder();
   const std::wstring tempFile = tempFolder + L"\\" + kTempFileName;
 
-  DisableInstallButtons(form_);
+  switchButtons_(false);
   form_.SetDetail(texts::kDownloading);
   net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](std::int32_t result) {
     Install(targetPath, tempFile, result);
@@ -79,38 +78,64 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
 
 void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile) {
   form_.SetDetail(texts::kInstalling);
+  // The file steps may wait for another program to let go of a file, so
+  // they run off the user-interface thread; the outcome comes back to it.
+  auto placed = std::make_shared<Placed>();
+  worker_.Run([this, targetPath, tempFile, placed] { *placed = PlaceFiles(targetPath, tempFile); },
+              [this, placed] { Report(*placed); });
+}
+
+// On the worker: files only, no window.
+PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPath,
+                                                    const std::wstring& tempFile) {
   const std::wstring gmsFolder = targetPath + L"\\GMS";
   const std::wstring installedFile = gmsFolder + L"\\" + kPluginFileName;
   const std::wstring stagingFile = installedFile + kStagingSuffix;
+  const auto retried = [this](const std::function<Status()>& step) {
+    return RetryWhileHeld(worker_, step);
+  };
 
   // Each step may fail; what counts is the check after them.
   if (fs_.Dir(gmsFolder, kVbDirectory).empty()) (void)fs_.MakeDir(gmsFolder);
-  Status replaced = fs_.FileCopy(tempFile, stagingFile);
+  Status replaced = retried([&] { return fs_.FileCopy(tempFile, stagingFile); });
   if (replaced.ok()) {
     const Result<bool> staged = fs_.FilesEqual(tempFile, stagingFile);
     if (!staged.ok()) replaced = staged.status();
     else if (!staged.value()) replaced = Status(kErrorFileNotFound);
   }
-  if (replaced.ok()) replaced = fs_.MoveReplacing(stagingFile, installedFile);
-  if (!replaced.ok()) (void)fs_.KillFile(stagingFile);
+  if (replaced.ok()) replaced = retried([&] { return fs_.MoveReplacing(stagingFile, installedFile); });
+  if (!replaced.ok()) (void)retried([&] { return fs_.KillFile(stagingFile); });
 
   // Installed means the plug-in file now holds exactly what was downloaded.
+  Placed placed;
+  placed.installedFile = installedFile;
   const Result<bool> same = fs_.FilesEqual(tempFile, installedFile);
   if (!same.ok() || !same.value()) {
-    std::wstring message = texts::kInstallFailedPrefix + (kCrLf + installedFile);
-    if (IsInUse(replaced)) message += kCrLf + std::wstring(texts::kFileInUse);
+    // Only a plug-in that CorelDRAW (or anything else) holds open is worth
+    // telling the user about; a scanner holding our own new file is not.
+    placed.pluginInUse = IsHeld(replaced) && fs_.InUse(installedFile);
+    return placed;
+  }
+
+  placed.installed = true;
+  (void)retried([&] { return fs_.KillFile(tempFile); });
+  return placed;
+}
+
+void PluginInstaller::Report(const Placed& placed) {
+  if (!placed.installed) {
+    std::wstring message = texts::kInstallFailedPrefix + (kCrLf + placed.installedFile);
+    if (placed.pluginInUse) message += kCrLf + std::wstring(texts::kFileInUse);
     Fail(texts::kInstallFailedStatus, message);
     return;
   }
-
-  (void)fs_.KillFile(tempFile);
   form_.SetDetail(texts::kInstalled);
 }
 
 void PluginInstaller::Fail(const std::wstring& status, const std::wstring& message) {
   form_.SetDetail(status);
   form_.MsgBox(message, texts::kErrorTitle);
-  EnableInstallButtons(form_);
+  switchButtons_(true);
 }
 
 }  // namespace zarvelo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/downloader.h"
@@ -10,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/form.h"
 #include "platform/signature.h"
+#include "platform/worker.h"
 
 namespace zarvelo {
 
@@ -22,26 +24,43 @@ inline constexpr wchar_t kStagingSuffix[] = L".download";
 
 class PluginInstaller {
  public:
+  // Turns every install button on (after a failed attempt) or off (while an
+  // attempt runs): the window's EnableInstallButtons and
+  // DisableInstallButtons.
+  using SwitchButtons = std::function<void(bool enabled)>;
+
   // With a `publisherKey`, only a plug-in that key signed is installed;
   // without one no signature is asked for.
   PluginInstaller(Form& form, const Environment& env, FileSystem& fs, Downloader& net,
-                  std::wstring downloadUrl, const SignatureVerifier* publisherKey = nullptr);
+                  Worker& worker, SwitchButtons switchButtons, std::wstring downloadUrl,
+                  const SignatureVerifier* publisherKey = nullptr);
 
   // Runs one attempt for `targetPath` (a version's Draw folder). Returns once
   // the download has started; the attempt ends on the user-interface thread
-  // when the download does.
+  // after the download and then the file steps on the worker.
   void DownloadAndInstall(const std::wstring& targetPath);
 
  private:
   void Install(const std::wstring& targetPath, const std::wstring& tempFile,
                std::int32_t result);
+  // What the file steps came to.
+  struct Placed {
+    std::wstring installedFile;
+    bool installed = false;
+    bool pluginInUse = false;  // the old plug-in is held open by another program
+  };
+
   void Place(const std::wstring& targetPath, const std::wstring& tempFile);
+  Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile);
+  void Report(const Placed& placed);
   void Fail(const std::wstring& status, const std::wstring& message);
 
   Form& form_;
   const Environment& env_;
   FileSystem& fs_;
   Downloader& net_;
+  Worker& worker_;
+  SwitchButtons switchButtons_;
   std::wstring downloadUrl_;
   const SignatureVerifier* publisherKey_;
 };

@@ -57,6 +57,10 @@ class FileSystem {
   // they were.
   virtual Status MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
 
+  // True when another program holds the file open so that it cannot be
+  // replaced or deleted now.
+  virtual bool InUse(const std::wstring& path) const = 0;
+
   // The folder service.
   virtual bool FolderExists(const std::wstring& path) const = 0;
   virtual Result<Folder> GetFolder(const std::wstring& path) const = 0;

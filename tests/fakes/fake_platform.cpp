@@ -181,6 +181,7 @@ Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstr
   if (auto error = Injected(Op::MoveReplacing, target)) return Status(*error);
   Entry* from = Find(source);
   if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
+  if (from->inUse) return Status(kErrorSharingViolation);
   if (!ParentIsFolder(target)) return Status(kErrorPathNotFound);
   if (Entry* to = Find(target)) {
     if (to->folder) return Status(kErrorAccessDenied);
@@ -192,6 +193,11 @@ Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstr
   }
   from->path = target;
   return Status::Ok();
+}
+
+bool FakeFileSystem::InUse(const std::wstring& path) const {
+  const Entry* entry = Find(path);
+  return entry != nullptr && !entry->folder && entry->inUse;
 }
 
 bool FakeFileSystem::FolderExists(const std::wstring& path) const {
@@ -255,6 +261,18 @@ Result<bool> FakeSignatureVerifier::Verify(const Sha256Digest& digest,
                                            const EcdsaP256Signature& signature) const {
   if (failure) return Status(*failure);
   return signature == FakeSignature(digest);
+}
+
+void FakeWorker::Run(std::function<void()> job, std::function<void()> done) {
+  job();
+  done();
+}
+
+bool FakeWorker::Pause(std::uint32_t ms) {
+  if (ending) return false;
+  paused += ms;
+  if (onPause) onPause(paused);
+  return true;
 }
 
 void FakeButton::SetEnabled(bool value) {

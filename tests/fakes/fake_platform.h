@@ -16,6 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/form.h"
 #include "platform/signature.h"
+#include "platform/worker.h"
 
 namespace zarvelo::fake {
 
@@ -82,6 +83,7 @@ class FakeFileSystem : public FileSystem {
   Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  bool InUse(const std::wstring& path) const override;
   bool FolderExists(const std::wstring& path) const override;
   Result<Folder> GetFolder(const std::wstring& path) const override;
   Status SubFolders(const Folder& folder,
@@ -147,6 +149,18 @@ class FakeSignatureVerifier : public SignatureVerifier {
   std::optional<WinError> failure;
   Result<bool> Verify(const Sha256Digest& digest,
                       const EcdsaP256Signature& signature) const override;
+};
+
+// Runs each job at once on the calling thread. Pauses take no time; they are
+// added up instead, and `onPause` can let go of a file part-way.
+class FakeWorker : public Worker {
+ public:
+  std::uint32_t paused = 0;  // ms in all
+  bool ending = false;       // the program is closing: Pause refuses
+  std::function<void(std::uint32_t pausedSoFar)> onPause;
+
+  void Run(std::function<void()> job, std::function<void()> done) override;
+  bool Pause(std::uint32_t ms) override;
 };
 
 struct FakeButton : CommandButton {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
+#include "install/file_retry.h"
 #include "install/plugin_install.h"
 #include "install/plugin_signature.h"
 #include "platform/decimal.h"
@@ -16,6 +17,7 @@ using fake::FakeEnvironment;
 using fake::FakeFileSystem;
 using fake::FakeForm;
 using fake::FakeSignatureVerifier;
+using fake::FakeWorker;
 using fake::Op;
 
 const std::wstring kCorel = L"C:\\Users\\李娜\\AppData\\Roaming\\Corel";
@@ -32,6 +34,15 @@ std::wstring DownloadFailedText(std::int32_t code) {
   return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n请检查网络连接";
 }
 std::wstring InstallFailedText() { return L"安装失败！无法写入：\r\n" + kInstalled; }
+const std::wstring kInUseLine = L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。";
+
+// The window's own button switches, as the program wires them.
+PluginInstaller::SwitchButtons ButtonsOf(FakeForm& form) {
+  return [&form](bool enabled) {
+    if (enabled) EnableInstallButtons(form);
+    else DisableInstallButtons(form);
+  };
+}
 
 // One DER INTEGER for a 32-byte big-endian number, as openssl writes it.
 std::string DerInteger(const std::uint8_t* value) {
@@ -94,10 +105,11 @@ class PluginInstallTest : public ::testing::Test {
   FakeFileSystem fs;
   FakeForm form{InstallerDesign()};
   FakeDownloader net{fs};
-  PluginInstaller installer{form, env, fs, net, kUrl};
+  FakeWorker worker;
+  PluginInstaller installer{form, env, fs, net, worker, ButtonsOf(form), kUrl};
   // The same, built with a publisher key.
   FakeSignatureVerifier key;
-  PluginInstaller signedInstaller{form, env, fs, net, kUrl, &key};
+  PluginInstaller signedInstaller{form, env, fs, net, worker, ButtonsOf(form), kUrl, &key};
 };
 
 TEST_F(PluginInstallTest, InstallsIntoANewGmsFolderInOrder) {
@@ -183,7 +195,8 @@ TEST_F(PluginInstallTest, PluginInUseKeepsTheOldFileAndSaysWhy) {
   fs.AddFile(kInstalled, "old plug-in");
   fs.Find(kInstalled)->inUse = true;
   Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText() + L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。");
+  ExpectFailure(L"安装失败", InstallFailedText() + kInUseLine);
+  EXPECT_EQ(worker.paused, kHeldFileRetryMs) << "given up before CorelDRAW could let go";
   EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
   EXPECT_FALSE(fs.Exists(kStaging));
   EXPECT_TRUE(fs.Exists(kTempFile));
@@ -198,38 +211,71 @@ TEST_F(PluginInstallTest, GmsThatIsAFileIsAnInstallFailure) {
 }
 
 TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
-  struct Case {
+  // A step held up by another program (a scanner: sharing, lock or access
+  // denied) is tried again for about 3 s; other failures count at once.
+  // `times` < 0: the step fails for good.
+  struct Fault {
     Op op;
     std::wstring path;
     WinError error;
+    int times;
+  };
+  struct Case {
+    std::vector<Fault> faults;
+    bool installed;
+    std::uint32_t paused;
   } cases[] = {
-      {Op::MakeDir, kGms, kErrorAccessDenied},
-      {Op::FileCopy, kStaging, kErrorAccessDenied},
-      {Op::FilesEqual, kStaging, kErrorAccessDenied},
-      {Op::MoveReplacing, kInstalled, kErrorAccessDenied},
+      {{{Op::MakeDir, kGms, kErrorAccessDenied, 1}}, false, 0},
+      {{{Op::FileCopy, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
+      {{{Op::FileCopy, kStaging, kErrorPathNotFound, 1}}, false, 0},
+      {{{Op::FileCopy, kStaging, kErrorSharingViolation, 3}}, true, 350},
+      {{{Op::FilesEqual, kStaging, kErrorAccessDenied, 1}}, false, 0},
+      {{{Op::MoveReplacing, kInstalled, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
+      {{{Op::MoveReplacing, kInstalled, kErrorLockViolation, -1}}, false, kHeldFileRetryMs},
+      {{{Op::MoveReplacing, kInstalled, kErrorFileNotFound, 1}}, false, 0},
+      // A scanner holds the staged file without delete sharing for 1.5 s.
+      {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, 6}}, true, 1750},
+      // ... or for longer than the move waits: the staged file still goes.
+      {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, -1},
+        {Op::KillFile, kStaging, kErrorSharingViolation, 4}},
+       false,
+       kHeldFileRetryMs + 750},
+      {{{Op::KillFile, kTempFile, kErrorSharingViolation, 2}}, true, 150},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.op));
+    SCOPED_TRACE(static_cast<int>(c.faults[0].op));
+    SCOPED_TRACE(c.faults[0].error);
     FakeEnvironment caseEnv = env;
     FakeFileSystem caseFs = fs;
     FakeForm caseForm{InstallerDesign()};
     FakeDownloader caseNet{caseFs};
+    FakeWorker caseWorker;
     caseNet.body = kPlugin;
     Form_Load(caseForm, caseEnv, caseFs);
-    const bool hadFolder = c.op != Op::MakeDir;
+    const bool hadFolder = c.faults[0].op != Op::MakeDir;
     if (hadFolder) caseFs.AddFile(kInstalled, "old plug-in");
-    caseFs.Fail(c.op, c.path, c.error, 1);
-    PluginInstaller caseInstaller{caseForm, caseEnv, caseFs, caseNet, kUrl};
+    for (const Fault& fault : c.faults) caseFs.Fail(fault.op, fault.path, fault.error, fault.times);
+    PluginInstaller caseInstaller{caseForm, caseEnv, caseFs, caseNet, caseWorker,
+                                  ButtonsOf(caseForm), kUrl};
     cmdDownloadInstall_Click(caseForm, caseInstaller, 1);
 
+    EXPECT_EQ(caseWorker.paused, c.paused);
+    EXPECT_FALSE(caseFs.Exists(kStaging));
+    if (c.installed) {
+      EXPECT_EQ(caseForm.detail, texts::kInstalled);
+      EXPECT_TRUE(caseForm.dialogs.empty());
+      EXPECT_EQ(caseFs.Find(kInstalled)->bytes, kPlugin);
+      EXPECT_FALSE(caseFs.Exists(kTempFile));
+      continue;
+    }
     EXPECT_EQ(caseForm.detail, L"安装失败");
     ASSERT_EQ(caseForm.dialogs.size(), 1u);
+    // The old plug-in itself was never held: CorelDRAW is not to blame.
     EXPECT_EQ(caseForm.dialogs[0].prompt, InstallFailedText());
     EXPECT_TRUE(caseForm.AllEnabled());
     if (hadFolder) {
       EXPECT_EQ(caseFs.Find(kInstalled)->bytes, "old plug-in");
     }
-    EXPECT_FALSE(caseFs.Exists(kStaging));
     EXPECT_TRUE(caseFs.Exists(kTempFile));
   }
 }

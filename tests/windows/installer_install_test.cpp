@@ -430,5 +430,65 @@ TEST(InstallerInstall, FindsVersionsInARedirectedRoamingFolderAndInstallsThere) 
   }
 }
 
+// The scanner of tests/windows/test_scanner.cpp, watching `folder` until it
+// goes.
+class Scanner {
+ public:
+  Scanner(const std::wstring& folder, const std::wstring& log, DWORD holdMs) : log_(log) {
+    if (!process_.Start(FromUnixPath(ZARVELO_SCANNER_UNIX_PATH), {},
+                        L"\"" + folder + L"\" " + std::to_wstring(holdMs) + L" \"" + log + L"\""))
+      return;
+    ready_ = WaitUntil([&] { return Log().find("ready") != std::string::npos; }, 15000);
+  }
+  bool ready() const { return ready_; }
+  std::string Log() const { return ReadBytes(log_).value_or(std::string()); }
+
+ private:
+  std::wstring log_;
+  InstallerProcess process_;
+  bool ready_ = false;
+};
+
+TEST(InstallerInstall, AScannerHoldingTheNewFileForAMomentOnlyDelaysTheInstall) {
+  TestProfile profile({k2020});
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  // A larger file: the scanner has the staged file before the installer
+  // is done checking it.
+  constexpr std::size_t kSize = 4000000;
+  ASSERT_TRUE(SetMode("ok", kSize));
+  ScratchFolder logs(L"zarvelo-scanner");
+  Scanner scanner(profile.gms(k2020), logs.path() + L"\\scanner.log", 1500);
+  ASSERT_TRUE(scanner.ready());
+
+  Click(installer.Button(L"安装到 2020").window);
+  // While the installer waits for the scanner, the window answers at once.
+  int slowAnswers = 0;
+  HWND dialog = nullptr;
+  WaitUntil(
+      [&] {
+        DWORD_PTR ignored = 0;
+        if (!::SendMessageTimeoutW(installer.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500,
+                                   &ignored))
+          ++slowAnswers;
+        dialog = installer.process().WaitForMessageBox(0);
+        return dialog != nullptr || installer.Status() == texts::kInstalled;
+      },
+      kAttemptTimeoutMs);
+  EXPECT_EQ(slowAnswers, 0);
+  Outcome outcome;
+  outcome.status = installer.Status();
+  if (dialog) {
+    outcome.dialog = true;
+    outcome.message = ReadMessageBox(dialog);
+  }
+  outcome.buttonsEnabledAfter = installer.AnyButtonEnabled();
+  ExpectInstalled(outcome, profile, k2020, kSize);
+  // The scanner did get in the way.
+  EXPECT_NE(scanner.Log().find("held ZarveloVector.gms.download"), std::string::npos)
+      << scanner.Log();
+}
+
 }  // namespace
 }  // namespace zarvelo::uitest

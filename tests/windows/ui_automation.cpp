@@ -87,7 +87,8 @@ InstallerProcess::~InstallerProcess() {
 }
 
 bool InstallerProcess::Start(const std::wstring& exe,
-                             const std::map<std::wstring, std::wstring>& environment) {
+                             const std::map<std::wstring, std::wstring>& environment,
+                             const std::wstring& arguments) {
   // The current environment with the overrides applied, sorted by name as
   // Windows expects.
   std::map<std::wstring, std::pair<std::wstring, std::wstring>> variables;  // by upper-case name
@@ -110,6 +111,7 @@ bool InstallerProcess::Start(const std::wstring& exe,
   block += L'\0';
 
   std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

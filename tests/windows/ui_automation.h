@@ -52,8 +52,9 @@ class InstallerProcess {
   ~InstallerProcess();
 
   // Starts `exe` with the current environment plus `environment` (a value of
-  // L"" removes the variable).
-  bool Start(const std::wstring& exe, const std::map<std::wstring, std::wstring>& environment);
+  // L"" removes the variable), and `arguments` after its name.
+  bool Start(const std::wstring& exe, const std::map<std::wstring, std::wstring>& environment,
+             const std::wstring& arguments = L"");
   // The process's visible installer window, or null after `timeoutMs`.
   HWND WaitForWindow(DWORD timeoutMs);
   // The process's first visible top-level window of that class (any class

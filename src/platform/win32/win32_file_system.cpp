@@ -187,6 +187,17 @@ Status Win32FileSystem::MoveReplacing(const std::wstring& source, const std::wst
   return moveFailure;
 }
 
+bool Win32FileSystem::InUse(const std::wstring& path) const {
+  // Asks for what a replacement needs (delete access) while allowing
+  // everything to others: only a holder that shares less makes this fail.
+  const FileHandle probe(::CreateFileW(ExtendedPath(path).c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (probe) return false;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 bool Win32FileSystem::FolderExists(const std::wstring& path) const {
   const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -24,6 +24,7 @@ class Win32FileSystem : public FileSystem {
   // When the move fails because another program holds the target open, the
   // result is ERROR_SHARING_VIOLATION or ERROR_LOCK_VIOLATION.
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  bool InUse(const std::wstring& path) const override;
   bool FolderExists(const std::wstring& path) const override;
   Result<Folder> GetFolder(const std::wstring& path) const override;
   Status SubFolders(const Folder& folder,
