@@ -17,6 +17,7 @@ add_library(zarvelo_win32 STATIC
   src/platform/win32/win32_file_system.cpp
   src/platform/win32/win32_form.cpp
   src/platform/win32/win32_worker.cpp
+  src/platform/win32/single_instance.cpp
   src/platform/win32/ui_queue.cpp
   src/platform/win32/dpi.cpp
   src/platform/win32/long_path.cpp)

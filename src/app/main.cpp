@@ -17,6 +17,7 @@
 #include "platform/win32/win32_downloader.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/single_instance.h"
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_worker.h"
 #include "resources/resource.h"
@@ -70,6 +71,8 @@ class ComApartment {
 };
 
 int Run(HINSTANCE instance, int showCommand) {
+  win32::SingleInstance instanceLock;
+  if (!instanceLock.Claim(win32::kInstallerWindowClass)) return 0;
   win32::EnableDpiAwareness();
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                       ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};

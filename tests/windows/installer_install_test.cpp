@@ -490,5 +490,34 @@ TEST(InstallerInstall, AScannerHoldingTheNewFileForAMomentOnlyDelaysTheInstall) 
       << scanner.Log();
 }
 
+TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
+  TestProfile profile({k2020});
+  InstallerSession first(profile);
+  ASSERT_TRUE(first.window());
+  ::ShowWindow(first.window(), SW_MINIMIZE);
+  ASSERT_TRUE(WaitUntil([&] { return ::IsIconic(first.window()) != FALSE; }, 5000));
+
+  InstallerProcess second;
+  ASSERT_TRUE(second.Start(InstallerPath(),
+                           {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}));
+  bool secondWindow = false;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        secondWindow = secondWindow || second.WaitForWindow(0) != nullptr;
+        return !second.Running();
+      },
+      20000));
+  EXPECT_FALSE(secondWindow);
+  DWORD exitCode = 1;
+  ::GetExitCodeProcess(second.handle(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsIconic(first.window()) && ::IsWindowVisible(first.window()); },
+                        5000));
+  EXPECT_TRUE(first.process().Running());
+  // The first one works as before.
+  ASSERT_TRUE(SetMode("ok"));
+  ExpectInstalled(PressAndWait(first, L"安装到 2020"), profile, k2020);
+}
+
 }  // namespace
 }  // namespace zarvelo::uitest
