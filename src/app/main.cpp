@@ -109,8 +109,8 @@ int Run(HINSTANCE instance, int showCommand) {
   // Closing the window during a download cancels it. A transfer stuck in a
   // call that does not notice (a silent server) is not waited for: the
   // process ends without the DLL clean-up that would wait for that call, and
-  // the system deletes the partial file with it.
-  // File steps that wait for a scanner stop waiting and end at once.
+  // the system deletes the partial file with it. File steps waiting for a
+  // scanner stop waiting and end at once.
   net.Cancel();
   worker.Cancel();
   if (!net.WaitIdle(1000) || !worker.WaitIdle(1000))

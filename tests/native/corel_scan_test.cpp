@@ -100,7 +100,7 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
       {profile, std::nullopt, {in2020}},
       // Not redirected: Windows' spelling of the same folder may differ in case.
       {profile, profile + L"\\AppData\\Roaming", {in2020}},
-      {profile, L"c:\\USERS\\MÜLLER ΩMEGA\\APPDATA\\ROAMING", {in2020}},
+      {profile, L"c:\\USERS\\Müller Ωmega\\APPDATA\\ROAMING", {in2020}},
       {profile, share, {in2020, in2022}},
       {std::nullopt, share, {in2022}},
       {std::nullopt, std::nullopt, {}},
@@ -116,6 +116,24 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
       EXPECT_EQ(L"\\" + scan.names[i] + L"\\Draw",
                 c.paths[i].substr(c.paths[i].size() - scan.names[i].size() - 6));
   }
+}
+
+TEST(SamePath, IgnoresTheCaseOfLettersInTheScriptsOfUserNames) {
+  struct Case {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool same;
+  } cases[] = {
+      {L"C:\\Users\\Müller", L"c:\\USERS\\MÜLLER", true},
+      {L"C:\\Users\\Ωmega", L"C:\\Users\\ωMEGA", true},
+      {L"C:\\Users\\Пользователь", L"C:\\Users\\ПОЛЬЗОВАТЕЛЬ", true},
+      {L"C:\\Users\\Ёлка", L"C:\\Users\\ёлка", true},
+      {L"C:\\Users\\张伟", L"C:\\Users\\张伟", true},
+      {L"C:\\Users\\a×b", L"C:\\Users\\a÷b", false},  // signs, not letters
+      {L"C:\\Users\\Muller", L"C:\\Users\\Müller", false},
+      {L"C:\\Users\\ab", L"C:\\Users\\abc", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SamePath(c.a, c.b), c.same) << c.a;
 }
 
 TEST(ContainsIgnoringCase, MatchesAsciiLettersInAnyCase) {
