@@ -59,12 +59,12 @@ SIZE ClientSize(HWND window) {
   return {rect.right, rect.bottom};
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
   const ULONGLONG end = ::GetTickCount64() + timeoutMs;
   for (;;) {
     if (condition()) return true;
     if (::GetTickCount64() >= end) return false;
-    ::Sleep(20);
+    ::Sleep(pollMs);
   }
 }
 
@@ -149,10 +149,11 @@ HWND InstallerProcess::WaitForWindow(DWORD timeoutMs) {
   return WaitForTopLevel(kInstallerClass, timeoutMs);
 }
 
-HWND InstallerProcess::WaitForTopLevel(const wchar_t* className, DWORD timeoutMs) {
+HWND InstallerProcess::WaitForTopLevel(const wchar_t* className, DWORD timeoutMs,
+                                       DWORD pollMs) {
   HWND window = nullptr;
   WaitUntil([&] { return (window = FindTopLevel(className)) != nullptr || !Running(); },
-            timeoutMs);
+            timeoutMs, pollMs);
   return window;
 }
 

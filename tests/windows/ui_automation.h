@@ -34,7 +34,7 @@ SIZE OuterSize(HWND window);
 SIZE ClientSize(HWND window);
 
 // Polls `condition` until it holds or `timeoutMs` passes.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 20);
 
 struct MessageBoxContent {
   std::wstring title, text;
@@ -58,8 +58,8 @@ class InstallerProcess {
   // The process's visible installer window, or null after `timeoutMs`.
   HWND WaitForWindow(DWORD timeoutMs);
   // The process's first visible top-level window of that class (any class
-  // when null), or null after `timeoutMs`.
-  HWND WaitForTopLevel(const wchar_t* className, DWORD timeoutMs);
+  // when null), or null after `timeoutMs`; looked for every `pollMs`.
+  HWND WaitForTopLevel(const wchar_t* className, DWORD timeoutMs, DWORD pollMs = 20);
   // A message box of the process, or null after `timeoutMs`.
   HWND WaitForMessageBox(DWORD timeoutMs);
   bool WaitForExit(DWORD timeoutMs);
