@@ -1,0 +1,73 @@
+#include "download/download_policy.h"
+
+#include "platform/error.h"
+
+namespace zarvelo {
+namespace {
+
+// A moment for a dropped link or a busy server to recover, then longer.
+constexpr std::int64_t kWaitsMs[kMaxAttempts - 1] = {1000, 3000};
+
+bool IsTransientStatus(unsigned status) {
+  switch (status) {
+    case 408:  // request timeout
+    case 429:  // too many requests
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsTransient(const AttemptOutcome& outcome) {
+  switch (outcome.end) {
+    case AttemptEnd::kRefused:
+    case AttemptEnd::kDropped:
+    case AttemptEnd::kNameNotResolved:
+      return true;
+    case AttemptEnd::kHttpStatus:
+      return IsTransientStatus(outcome.httpStatus);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+AttemptOutcome HttpStatusOutcome(unsigned status, std::int64_t retryAfterMs) {
+  AttemptOutcome outcome;
+  outcome.end = AttemptEnd::kHttpStatus;
+  outcome.httpStatus = status;
+  outcome.retryAfterMs = retryAfterMs;
+  if (status == 404 || status == 410) {
+    outcome.result = kInetEResourceNotFound;
+  } else if (status >= 300 && status < 400) {
+    // Redirects are followed before this; one left over is one refused.
+    outcome.result = kInetERedirectFailed;
+  } else {
+    outcome.result = kInetEDownloadFailure;
+  }
+  return outcome;
+}
+
+std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade) {
+  if (attemptsMade < 1 || attemptsMade >= kMaxAttempts || !IsTransient(outcome)) return kNoRetry;
+  const std::int64_t wait = kWaitsMs[attemptsMade - 1];
+  if (outcome.retryAfterMs < 0) return wait;
+  // Coming back before the server asked is pointless; after a pause longer
+  // than the user should sit through, it is not worth it.
+  if (outcome.retryAfterMs > kLongestRetryAfterMs) return kNoRetry;
+  return outcome.retryAfterMs > wait ? outcome.retryAfterMs : wait;
+}
+
+ProxyLogon ChooseProxyLogon(const ProxyChallenge& challenge) {
+  if (challenge.answeredBefore) return ProxyLogon::kNone;
+  if (challenge.negotiate) return ProxyLogon::kNegotiate;
+  if (challenge.ntlm) return ProxyLogon::kNtlm;
+  return ProxyLogon::kNone;
+}
+
+}  // namespace zarvelo

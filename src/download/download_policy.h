@@ -1,0 +1,59 @@
+// What the download service decides on its own, without the network: which
+// failed requests are worth another try and how long to wait first, and
+// whether a proxy that asks who the user is gets the user's logon.
+#pragma once
+
+#include <cstdint>
+
+namespace zarvelo {
+
+// How one request to the server ended.
+enum class AttemptEnd {
+  kComplete,         // 2xx and the whole body
+  kHttpStatus,       // the server's final answer was not 2xx
+  kRefused,          // no one took the connection
+  kDropped,          // reset or closed before the whole body arrived
+  kNameNotResolved,  // the server's name did not resolve
+  kStalled,          // nothing arrived for the stall time
+  kSecurity,         // certificate or TLS failure
+  kRedirectRefused,  // a redirect from https to http
+  kNotThePlugin,     // a web page where the plug-in should be
+  kOther,            // a bad address, a file error, anything else
+};
+
+struct AttemptOutcome {
+  AttemptEnd end = AttemptEnd::kOther;
+  // What the download reports when this attempt is the last: 0 or a
+  // negative HRESULT (platform/error.h).
+  std::int32_t result = 0;
+  unsigned httpStatus = 0;         // with kHttpStatus
+  std::int64_t retryAfterMs = -1;  // the answer's Retry-After; -1 without one
+};
+
+// The outcome of a final answer that is not 2xx.
+AttemptOutcome HttpStatusOutcome(unsigned status, std::int64_t retryAfterMs = -1);
+
+inline constexpr int kMaxAttempts = 3;
+inline constexpr std::int64_t kNoRetry = -1;
+// A server that asks for a longer pause is not waited for.
+inline constexpr std::int64_t kLongestRetryAfterMs = 10000;
+
+// How long to wait before another try after the `attemptsMade`-th attempt
+// ended as `outcome`, or kNoRetry.
+std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade);
+
+// Answering a proxy's 407: the schemes it offers and whether this request
+// already answered one.
+enum class ProxyLogon { kNone, kNegotiate, kNtlm };
+struct ProxyChallenge {
+  bool negotiate = false;
+  bool ntlm = false;
+  bool answeredBefore = false;
+};
+
+// The scheme that sends the logged-on user's credentials to the proxy, or
+// kNone: then the 407 is a download failure. Only the integrated schemes
+// get them, and only once: a second 407 means they were not good enough.
+ProxyLogon ChooseProxyLogon(const ProxyChallenge& challenge);
+
+}  // namespace zarvelo

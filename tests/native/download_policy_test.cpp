@@ -1,0 +1,158 @@
+// The download service's decisions: what is retried and after how long,
+// what counts as a web page rather than the plug-in, header values, and
+// which proxy challenge gets the user's logon.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "download/download_policy.h"
+#include "download/http_fields.h"
+#include "download/plugin_body.h"
+#include "platform/error.h"
+
+namespace zarvelo {
+namespace {
+
+AttemptOutcome Ended(AttemptEnd end) {
+  AttemptOutcome outcome;
+  outcome.end = end;
+  outcome.result = kInetEDownloadFailure;
+  return outcome;
+}
+
+TEST(RetryPolicy, TransientFaultsAreTriedThreeTimesInAll) {
+  struct Case {
+    const char* what;
+    AttemptOutcome outcome;
+    bool retried;
+  } cases[] = {
+      {"refused", Ended(AttemptEnd::kRefused), true},
+      {"dropped", Ended(AttemptEnd::kDropped), true},
+      {"name not resolved", Ended(AttemptEnd::kNameNotResolved), true},
+      {"408", HttpStatusOutcome(408), true},
+      {"429", HttpStatusOutcome(429), true},
+      {"500", HttpStatusOutcome(500), true},
+      {"502", HttpStatusOutcome(502), true},
+      {"503", HttpStatusOutcome(503), true},
+      {"504", HttpStatusOutcome(504), true},
+      {"400", HttpStatusOutcome(400), false},
+      {"403", HttpStatusOutcome(403), false},
+      {"404", HttpStatusOutcome(404), false},
+      {"407", HttpStatusOutcome(407), false},
+      {"501", HttpStatusOutcome(501), false},
+      {"stalled", Ended(AttemptEnd::kStalled), false},
+      {"certificate or TLS", Ended(AttemptEnd::kSecurity), false},
+      {"https to http", Ended(AttemptEnd::kRedirectRefused), false},
+      {"a web page", Ended(AttemptEnd::kNotThePlugin), false},
+      {"anything else", Ended(AttemptEnd::kOther), false},
+      {"complete", Ended(AttemptEnd::kComplete), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(RetryWaitMs(c.outcome, 1), c.retried ? 1000 : kNoRetry);
+    EXPECT_EQ(RetryWaitMs(c.outcome, 2), c.retried ? 3000 : kNoRetry);
+    EXPECT_EQ(RetryWaitMs(c.outcome, 3), kNoRetry);
+  }
+}
+
+TEST(RetryPolicy, RetryAfterUpToTenSecondsIsWaitedFor) {
+  struct Case {
+    std::int64_t retryAfterMs;
+    int attemptsMade;
+    std::int64_t wait;
+  } cases[] = {
+      {-1, 1, 1000},   {0, 1, 1000},     {2000, 1, 2000},         {2000, 2, 3000},
+      {10000, 1, 10000}, {10000, 2, 10000}, {11000, 1, kNoRetry}, {INT64_MAX, 1, kNoRetry},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.retryAfterMs);
+    EXPECT_EQ(RetryWaitMs(HttpStatusOutcome(503, c.retryAfterMs), c.attemptsMade), c.wait);
+  }
+}
+
+TEST(RetryPolicy, StatusesAreReportedAsTheUrlServiceDoes) {
+  EXPECT_EQ(HttpStatusOutcome(404).result, kInetEResourceNotFound);
+  EXPECT_EQ(HttpStatusOutcome(410).result, kInetEResourceNotFound);
+  EXPECT_EQ(HttpStatusOutcome(302).result, kInetERedirectFailed);
+  EXPECT_EQ(HttpStatusOutcome(503).result, kInetEDownloadFailure);
+  EXPECT_EQ(HttpStatusOutcome(407).result, kInetEDownloadFailure);
+}
+
+TEST(ProxyLogonPolicy, OnlyIntegratedSchemesGetTheUsersLogonAndOnlyOnce) {
+  struct Case {
+    ProxyChallenge challenge;
+    ProxyLogon logon;
+  } cases[] = {
+      {{false, false, false}, ProxyLogon::kNone},  // Basic or Digest only
+      {{false, true, false}, ProxyLogon::kNtlm},
+      {{true, false, false}, ProxyLogon::kNegotiate},
+      {{true, true, false}, ProxyLogon::kNegotiate},
+      {{true, true, true}, ProxyLogon::kNone},
+      {{false, true, true}, ProxyLogon::kNone},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseProxyLogon(c.challenge), c.logon);
+}
+
+TEST(PluginBody, WebPagesAreToldApartFromThePlugin) {
+  struct Case {
+    std::string start;
+    bool page;
+  } cases[] = {
+      {"<!DOCTYPE html><html>", true},
+      {"<!doctype HTML>", true},
+      {"<html lang=zh>", true},
+      {"<HTML>", true},
+      {"\xEF\xBB\xBF<html>", true},
+      {"\xEF\xBB\xBF \r\n\t <!DocType Html>", true},
+      {"\n\n   <html", true},
+      {"", false},
+      {"<!doctype htm", false},
+      {"<htm", false},
+      {"<?xml version=\"1.0\"?><html>", false},
+      {"x<html>", false},
+      {"\xEF\xBB<html>", false},
+      {"<!-- --><html>", false},
+      {std::string("\x00<html>", 7), false},
+      {"PK\x03\x04 plug-in", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    WebPageSniffer whole;
+    whole.Feed(c.start.data(), c.start.size());
+    EXPECT_EQ(whole.IsWebPage(), c.page);
+    WebPageSniffer byteByByte;  // as it may arrive
+    for (const char byte : c.start) byteByByte.Feed(&byte, 1);
+    EXPECT_EQ(byteByByte.IsWebPage(), c.page);
+  }
+}
+
+TEST(PluginBody, HtmlContentTypeIsAWebPage) {
+  struct Case {
+    const wchar_t* type;
+    bool page;
+  } cases[] = {
+      {L"text/html", true},          {L"Text/HTML; charset=utf-8", true}, {L" text/html ", true},
+      {L"text/html;", true},         {L"text/htmlx", false},              {L"text/plain", false},
+      {L"application/octet-stream", false}, {L"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsWebPageType(c.type), c.page) << c.type;
+}
+
+TEST(HttpFields, ContentLengthAndRetryAfterAreReadStrictly) {
+  EXPECT_EQ(ParseContentLength(L"300000"), std::optional<std::uint64_t>(300000));
+  EXPECT_EQ(ParseContentLength(L" 0 "), std::optional<std::uint64_t>(0));
+  EXPECT_EQ(ParseContentLength(L"18446744073709551615"),
+            std::optional<std::uint64_t>(UINT64_MAX));
+  for (const wchar_t* bad : {L"", L" ", L"-1", L"+5", L"12a", L"1 2", L"0x10",
+                             L"18446744073709551616", L"1, 1"})
+    EXPECT_FALSE(ParseContentLength(bad)) << bad;
+
+  EXPECT_EQ(ParseRetryAfterMs(L"2"), std::optional<std::int64_t>(2000));
+  EXPECT_EQ(ParseRetryAfterMs(L" 0"), std::optional<std::int64_t>(0));
+  EXPECT_EQ(ParseRetryAfterMs(L"99999999999999999999"), std::optional<std::int64_t>(INT64_MAX));
+  for (const wchar_t* bad : {L"", L"-3", L"1.5", L"Wed, 21 Oct 2026 07:28:00 GMT"})
+    EXPECT_FALSE(ParseRetryAfterMs(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace zarvelo
