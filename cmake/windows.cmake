@@ -12,6 +12,11 @@ target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 add_library(zarvelo_win32 STATIC
   src/platform/win32/sha256.cpp
   src/platform/win32/signature_verifier.cpp
+  src/platform/win32/http_request.cpp
+  src/platform/win32/partial_file.cpp
+  src/platform/win32/proxy.cpp
+  src/platform/win32/tls.cpp
+  src/platform/win32/winhttp_errors.cpp
   src/platform/win32/win32_downloader.cpp
   src/platform/win32/win32_environment.cpp
   src/platform/win32/win32_file_system.cpp
@@ -25,7 +30,7 @@ target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
-target_link_libraries(zarvelo_win32 PUBLIC winhttp bcrypt ntdll comctl32 shell32 ole32 gdi32 user32)
+target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic winhttp bcrypt ntdll comctl32 shell32 ole32 gdi32 user32)
 
 # Size: the program catches no exceptions, so it is built without exception
 # support and unwind tables (src/app/lean_runtime.cpp ends it where a throw

@@ -13,6 +13,13 @@ namespace {
 
 constexpr wchar_t kCrLf[] = L"\r\n";
 
+// Whether `path` holds exactly the bytes received: a failure when not.
+Status HoldsDownload(const FileSystem& fs, const std::wstring& path, const Sha256Digest& digest) {
+  const Result<Sha256Digest> held = fs.FileSha256(path);
+  if (!held.ok()) return held.status();
+  return held.value() == digest ? Status::Ok() : Status(kErrorFileNotFound);
+}
+
 }  // namespace
 
 PluginInstaller::PluginInstaller(Form& form, const Environment& env, FileSystem& fs,
@@ -35,16 +42,16 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
 
   switchButtons_(false);
   form_.SetDetail(texts::kDownloading);
-  net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](std::int32_t result) {
-    Install(targetPath, tempFile, result);
+  net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](const DownloadResult& download) {
+    Install(targetPath, tempFile, download);
   });
 }
 
 void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& tempFile,
-                              std::int32_t result) {
-  if (result != 0) {
+                              const DownloadResult& download) {
+  if (download.result != 0) {
     Fail(texts::kDownloadFailedStatus,
-         texts::kDownloadFailedPrefix + Decimal(result) + kCrLf + texts::kCheckNetwork);
+         texts::kDownloadFailedPrefix + Decimal(download.result) + kCrLf + texts::kCheckNetwork);
     return;
   }
   const Result<std::int64_t> length = fs_.FileLen(tempFile);
@@ -61,33 +68,39 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
   }
   if (publisherKey_ != nullptr) {
     // Nothing reaches GMS unless the vendor signed exactly these bytes.
-    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile,
-                         [this, targetPath, tempFile](std::int32_t code) {
+    const Sha256Digest received = download.sha256;
+    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, received,
+                         [this, targetPath, tempFile, received](std::int32_t code) {
                            if (code != 0) {
                              Fail(texts::kDownloadFailedStatus, texts::kDownloadFailedPrefix +
                                                                     Decimal(code) + kCrLf +
                                                                     texts::kCheckNetwork);
                              return;
                            }
-                           Place(targetPath, tempFile);
+                           Place(targetPath, tempFile, received);
                          });
     return;
   }
-  Place(targetPath, tempFile);
+  Place(targetPath, tempFile, download.sha256);
 }
 
-void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile) {
+void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile,
+                            const Sha256Digest& received) {
   form_.SetDetail(texts::kInstalling);
   // The file steps may wait for another program to let go of a file, so
   // they run off the user-interface thread; the outcome comes back to it.
   auto placed = std::make_shared<Placed>();
-  worker_.Run([this, targetPath, tempFile, placed] { *placed = PlaceFiles(targetPath, tempFile); },
-              [this, placed] { Report(*placed); });
+  worker_.Run(
+      [this, targetPath, tempFile, received, placed] {
+        *placed = PlaceFiles(targetPath, tempFile, received);
+      },
+      [this, placed] { Report(*placed); });
 }
 
 // On the worker: files only, no window.
 PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPath,
-                                                    const std::wstring& tempFile) {
+                                                    const std::wstring& tempFile,
+                                                    const Sha256Digest& received) {
   const std::wstring gmsFolder = targetPath + L"\\GMS";
   const std::wstring installedFile = gmsFolder + L"\\" + kPluginFileName;
   const std::wstring stagingFile = installedFile + kStagingSuffix;
@@ -95,22 +108,19 @@ PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPa
     return RetryWhileHeld(worker_, step);
   };
 
-  // Each step may fail; what counts is the check after them.
+  // Each step may fail; what counts is the check after them. The file in
+  // TEMP is checked through its copy: whatever changed it since the
+  // download does not get installed.
   if (fs_.Dir(gmsFolder, kVbDirectory).empty()) (void)fs_.MakeDir(gmsFolder);
   Status replaced = retried([&] { return fs_.FileCopy(tempFile, stagingFile); });
-  if (replaced.ok()) {
-    const Result<bool> staged = fs_.FilesEqual(tempFile, stagingFile);
-    if (!staged.ok()) replaced = staged.status();
-    else if (!staged.value()) replaced = Status(kErrorFileNotFound);
-  }
+  if (replaced.ok()) replaced = HoldsDownload(fs_, stagingFile, received);
   if (replaced.ok()) replaced = retried([&] { return fs_.MoveReplacing(stagingFile, installedFile); });
   if (!replaced.ok()) (void)retried([&] { return fs_.KillFile(stagingFile); });
 
-  // Installed means the plug-in file now holds exactly what was downloaded.
+  // Installed means the plug-in file now holds exactly what was received.
   Placed placed;
   placed.installedFile = installedFile;
-  const Result<bool> same = fs_.FilesEqual(tempFile, installedFile);
-  if (!same.ok() || !same.value()) {
+  if (!HoldsDownload(fs_, installedFile, received).ok()) {
     // Only a plug-in that CorelDRAW (or anything else) holds open is worth
     // telling the user about; a scanner holding our own new file is not.
     placed.pluginInUse = IsHeld(replaced) && fs_.InUse(installedFile);

@@ -42,7 +42,7 @@ class PluginInstaller {
 
  private:
   void Install(const std::wstring& targetPath, const std::wstring& tempFile,
-               std::int32_t result);
+               const DownloadResult& download);
   // What the file steps came to.
   struct Placed {
     std::wstring installedFile;
@@ -50,8 +50,11 @@ class PluginInstaller {
     bool pluginInUse = false;  // the old plug-in is held open by another program
   };
 
-  void Place(const std::wstring& targetPath, const std::wstring& tempFile);
-  Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile);
+  // `received`: the SHA-256 of the bytes the download received.
+  void Place(const std::wstring& targetPath, const std::wstring& tempFile,
+             const Sha256Digest& received);
+  Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile,
+                    const Sha256Digest& received);
   void Report(const Placed& placed);
   void Fail(const std::wstring& status, const std::wstring& message);
 

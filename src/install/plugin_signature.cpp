@@ -57,17 +57,10 @@ std::optional<EcdsaP256Signature> ParseDerSignature(const std::string& der) {
 
 namespace {
 
-// The digest the signature must match: that of the bytes received. Once
-// the download service hashes the body as it arrives, its digest belongs
-// here; until then the downloaded file is hashed again.
-Result<Sha256Digest> DigestOfReceivedPlugin(const FileSystem& fs, const std::wstring& pluginFile) {
-  return fs.FileSha256(pluginFile);
-}
-
 bool IsClientError(std::uint32_t httpStatus) { return httpStatus >= 400 && httpStatus <= 499; }
 
 std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
-                   const std::wstring& pluginFile, const std::wstring& signatureFile,
+                   const Sha256Digest& received, const std::wstring& signatureFile,
                    std::int32_t fetched, std::uint32_t httpStatus) {
   if (fetched != 0) return IsClientError(httpStatus) ? kTrustENoSignature : fetched;
   const Result<std::string> der = fs.ReadSmallFile(signatureFile, kMaxDerSize);
@@ -77,9 +70,9 @@ std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
   }
   const std::optional<EcdsaP256Signature> signature = ParseDerSignature(der.value());
   if (!signature) return kTrustEBadDigest;
-  const Result<Sha256Digest> digest = DigestOfReceivedPlugin(fs, pluginFile);
-  if (!digest.ok()) return HResultFromWin32(digest.status().error());
-  const Result<bool> verified = publisherKey.Verify(digest.value(), *signature);
+  // The bytes as they arrived: the file they were written to is checked
+  // against the same digest when it is installed.
+  const Result<bool> verified = publisherKey.Verify(received, *signature);
   if (!verified.ok()) return HResultFromWin32(verified.status().error());
   return verified.value() ? 0 : kTrustEBadDigest;
 }
@@ -88,13 +81,13 @@ std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
 
 void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifier& publisherKey,
                           const std::wstring& downloadUrl, const std::wstring& pluginFile,
-                          SignatureVerdict verdict) {
+                          const Sha256Digest& received, SignatureVerdict verdict) {
   const std::wstring signatureFile = pluginFile + kSignatureSuffix;
   net.Start(downloadUrl + kSignatureSuffix, signatureFile,
-            [&fs, &net, &publisherKey, pluginFile, signatureFile,
-             verdict = std::move(verdict)](std::int32_t fetched) {
-              const std::int32_t code = Judge(fs, publisherKey, pluginFile, signatureFile,
-                                              fetched, net.LastHttpStatus());
+            [&fs, &net, &publisherKey, received, signatureFile,
+             verdict = std::move(verdict)](const DownloadResult& fetched) {
+              const std::int32_t code = Judge(fs, publisherKey, received, signatureFile,
+                                              fetched.result, net.LastHttpStatus());
               (void)fs.KillFile(signatureFile);  // read once, never needed again
               verdict(code);
             });

@@ -28,7 +28,8 @@ std::optional<EcdsaP256Signature> ParseDerSignature(const std::string& der);
 using SignatureVerdict = std::function<void(std::int32_t code)>;
 
 // Downloads `<downloadUrl>.sig` into `<pluginFile>.sig` and checks it
-// against `pluginFile`, then calls `verdict` on the user-interface thread:
+// against `received`, the digest of the plug-in's bytes as they arrived,
+// then calls `verdict` on the user-interface thread:
 //
 //   the .sig download                     verdict
 //   ------------------------------------  ------------------------------------
@@ -37,11 +38,10 @@ using SignatureVerdict = std::function<void(std::int32_t code)>;
 //   arrived, cannot be read               HRESULT_FROM_WIN32 of the error
 //   arrived, not a DER P-256 signature    kTrustEBadDigest
 //   arrived, signs other bytes            kTrustEBadDigest
-//   the plug-in cannot be hashed, or the
-//     key cannot check the signature      HRESULT_FROM_WIN32 of the error
+//   the key cannot check the signature    HRESULT_FROM_WIN32 of the error
 //   arrived, signs the plug-in            0
 void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifier& publisherKey,
                           const std::wstring& downloadUrl, const std::wstring& pluginFile,
-                          SignatureVerdict verdict);
+                          const Sha256Digest& received, SignatureVerdict verdict);
 
 }  // namespace zarvelo

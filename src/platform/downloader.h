@@ -4,20 +4,30 @@
 #include <functional>
 #include <string>
 
+#include "platform/digest.h"
+
 namespace zarvelo {
+
+struct DownloadResult {
+  // 0 when the whole body was written to the file; otherwise a negative
+  // HRESULT (INET_E_*, E_ABORT, or HRESULT_FROM_WIN32 of a file error).
+  std::int32_t result = 0;
+  // With result 0: the SHA-256 of the bytes received, taken as they came,
+  // so that whoever uses the file can check it still holds them.
+  Sha256Digest sha256{};
+};
 
 // The URL download service. One transfer at a time.
 class Downloader {
  public:
-  // 0 when the whole body was written to the file; otherwise a negative
-  // HRESULT (INET_E_*, E_ABORT, or HRESULT_FROM_WIN32 of a file error).
-  using Done = std::function<void(std::int32_t result)>;
+  using Done = std::function<void(const DownloadResult& download)>;
 
   virtual ~Downloader() = default;
 
-  // Fetches `url` from the server (never from a cache) into `file`, creating
-  // or replacing it, and calls `done` on the user-interface thread when the
-  // transfer has ended. The window keeps working meanwhile.
+  // Fetches `url` from the server (never from a cache) into `file`, a new
+  // file made for it (one of that name is removed first), and calls `done`
+  // on the user-interface thread when the transfer has ended. Transient
+  // faults are retried meanwhile; the window keeps working.
   virtual void Start(const std::wstring& url, const std::wstring& file, Done done) = 0;
 
   // The HTTP status of the server's final answer in the transfer started

@@ -37,7 +37,8 @@ class FileSystem {
   // Deletes one file.
   virtual Status KillFile(const std::wstring& path) = 0;
 
-  // Writes a copy of `source` at `destination`, replacing a file there.
+  // Writes a copy of `source` at `destination`, replacing a file there; the
+  // copy is on disk when this returns.
   virtual Status FileCopy(const std::wstring& source, const std::wstring& destination) = 0;
 
   virtual Result<std::int64_t> FileLen(const std::wstring& path) const = 0;

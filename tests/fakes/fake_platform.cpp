@@ -239,10 +239,14 @@ void FakeDownloader::Complete() {
   pending_ = nullptr;
   const auto own = answers.find(url_);
   const Answer answer = own != answers.end() ? own->second : Answer{result, body, httpStatus};
-  std::int32_t outcome = answer.result;
+  DownloadResult outcome;
+  outcome.result = answer.result;
   if (answer.body) {
     const Status written = fs_.WriteFile(file_, *answer.body);
-    if (!written.ok() && outcome == 0) outcome = HResultFromWin32(written.error());
+    if (!written.ok() && outcome.result == 0) outcome.result = HResultFromWin32(written.error());
+  }
+  if (outcome.result == 0) {
+    outcome.sha256 = own == answers.end() && sha256 ? *sha256 : FakeSha256(answer.body.value_or(""));
   }
   lastHttpStatus_ = answer.httpStatus;
   done(outcome);

@@ -124,6 +124,9 @@ class FakeDownloader : public Downloader {
   std::optional<std::string> body = std::string("plug-in bytes");
   std::uint32_t httpStatus = 200;
   std::map<std::wstring, Answer> answers;
+  // The digest reported with a success of `body`; of the bytes unless set. A different
+  // one stands for a file that changed after the download wrote it.
+  std::optional<Sha256Digest> sha256;
   bool completeAtOnce = true;  // false: the test calls Complete()
 
   std::vector<std::wstring> urls, files;

@@ -229,7 +229,7 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
       {{{Op::FileCopy, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
       {{{Op::FileCopy, kStaging, kErrorPathNotFound, 1}}, false, 0},
       {{{Op::FileCopy, kStaging, kErrorSharingViolation, 3}}, true, 350},
-      {{{Op::FilesEqual, kStaging, kErrorAccessDenied, 1}}, false, 0},
+      {{{Op::FileSha256, kStaging, kErrorAccessDenied, 1}}, false, 0},
       {{{Op::MoveReplacing, kInstalled, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
       {{{Op::MoveReplacing, kInstalled, kErrorLockViolation, -1}}, false, kHeldFileRetryMs},
       {{{Op::MoveReplacing, kInstalled, kErrorFileNotFound, 1}}, false, 0},
@@ -278,6 +278,17 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     }
     EXPECT_TRUE(caseFs.Exists(kTempFile));
   }
+}
+
+// Whatever changed the file in TEMP after the download wrote it (a shared
+// TEMP folder) does not get installed.
+TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
+  fs.AddFile(kInstalled, "old plug-in");
+  net.sha256 = fake::FakeSha256("the bytes that arrived");
+  Press(1);
+  ExpectFailure(L"安装失败", InstallFailedText());
+  EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
+  EXPECT_FALSE(fs.Exists(kStaging));
 }
 
 TEST_F(PluginInstallTest, TempFileThatCannotBeDeletedStillInstalls) {

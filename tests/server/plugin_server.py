@@ -14,6 +14,10 @@ control port (plain HTTP) sets the modes and reports what the data port saw:
   GET /mode/<name>[?size=N][&sig=S]
                              switch mode (body size N, default 300000) and
                              signature mode S (default good)
+      drop and 503 also take n=K (default 1): the first K requests for
+      the plug-in are dropped or answered 503 (with retry_after=S, a
+      Retry-After of S), the later ones answered as mode then=M says
+      (default ok)
   GET /requests              {"count": data requests since the last switch,
                               "paths": [...] they asked for,
                               "path": ..., "headers": {...} of the last one}
@@ -39,6 +43,7 @@ import select
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -48,7 +53,11 @@ import urllib.parse
 PLUGIN_PATH = "/down/Zarvelo_CDRplugin.gip"
 DEFAULT_SIZE = 300000
 MODES = ("ok", "404", "500", "empty", "truncated", "nolength", "stall", "slow",
-         "refuse", "untrusted", "redirect-http")
+         "refuse", "untrusted", "redirect-http", "login", "login-untyped", "drop", "503")
+# Modes that fail the first n requests, then answer as another mode.
+FAULT_MODES = ("drop", "503")
+LOGIN_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Wi-Fi login</title></head>"
+              b"<body><form method=post><input name=room></form></body></html>\n")
 HOST = "127.0.0.1"
 SLOW_PIECE = 4096
 SLOW_INTERVAL = 0.05
@@ -161,6 +170,9 @@ class State:
         self.lock = threading.Condition()
         self.signer = signer
         self.mode = "ok"
+        self.faults_left = 0  # of a fault mode
+        self.retry_after = None
+        self.then = "ok"
         self.size = DEFAULT_SIZE
         self.body = body_bytes(DEFAULT_SIZE)
         self.signature = signer.answer("good", DEFAULT_SIZE)
@@ -171,11 +183,14 @@ class State:
         self.listening = False  # what the data listener currently does
         self.stopping = threading.Event()
 
-    def set_mode(self, mode, size, signature_mode):
+    def set_mode(self, mode, size, signature_mode, faults=1, retry_after=None, then="ok"):
         # Made before the switch: signing takes a moment.
         signature = self.signer.answer(signature_mode, size)
         with self.lock:
             self.mode = mode
+            self.faults_left = faults
+            self.retry_after = retry_after
+            self.then = then
             if size != self.size:
                 self.size = size
                 self.body = body_bytes(size)
@@ -222,9 +237,10 @@ def read_request(conn):
     return parts[0], parts[1], headers
 
 
-def send_head(conn, status, reason, length=None, extra=()):
+def send_head(conn, status, reason, length=None, extra=(),
+              content_type="application/octet-stream"):
     lines = ["HTTP/1.1 %d %s" % (status, reason),
-             "Content-Type: application/octet-stream",
+             "Content-Type: " + content_type,
              "Connection: close"]
     if length is not None:
         lines.append("Content-Length: %d" % length)
@@ -272,11 +288,18 @@ def answer(conn, state, mode, body, signature, data_port):
         state.paths.append(path)
         state.last_path = path
         state.last_headers = headers
+        retry_after = state.retry_after
     wanted = urllib.parse.urlsplit(path).path
     if method == "GET" and wanted == SIGNATURE_PATH and signature is not None:
         send_head(conn, 200, "OK", len(signature))
         conn.sendall(signature)
         return
+    if mode in FAULT_MODES and wanted == PLUGIN_PATH:
+        with state.lock:
+            if state.faults_left > 0:
+                state.faults_left -= 1
+            else:
+                mode = state.then
     if method != "GET" or wanted != PLUGIN_PATH:
         page = b"not here"
         send_head(conn, 404, "Not Found", len(page))
@@ -309,6 +332,24 @@ def answer(conn, state, mode, body, signature, data_port):
                 return
             conn.sendall(body[start:start + SLOW_PIECE])
             time.sleep(SLOW_INTERVAL)
+    elif mode == "drop":
+        # Half the body, then the connection is reset.
+        send_head(conn, 200, "OK", len(body))
+        conn.sendall(body[:len(body) // 2])
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        raise ConnectionResetError("dropped on purpose")
+    elif mode == "503":
+        page = b"<html><body>busy</body></html>"
+        extra = [] if retry_after is None else ["Retry-After: %d" % retry_after]
+        send_head(conn, 503, "Service Unavailable", len(page), extra)
+        conn.sendall(page)
+    elif mode == "login":
+        send_head(conn, 200, "OK", len(LOGIN_PAGE), content_type="text/html; charset=utf-8")
+        conn.sendall(LOGIN_PAGE)
+    elif mode == "login-untyped":
+        page = b"\xef\xbb\xbf \r\n\t" + LOGIN_PAGE.replace(b"DOCTYPE html", b"doctype HTML")
+        send_head(conn, 200, "OK", len(page))
+        conn.sendall(page)
     elif mode == "redirect-http":
         target = "http://127.0.0.1:%d%s" % (data_port + 2, PLUGIN_PATH)
         send_head(conn, 302, "Found", 0, ["Location: " + target])
@@ -392,13 +433,20 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             query = urllib.parse.parse_qs(url.query)
             try:
                 size = int(query.get("size", [DEFAULT_SIZE])[0])
+                faults = int(query.get("n", [1])[0])
+                retry_after = query.get("retry_after", [None])[0]
+                retry_after = None if retry_after is None else int(retry_after)
             except ValueError:
                 size = -1
+                faults = retry_after = None
             signature_mode = query.get("sig", ["good"])[0]
-            if mode not in MODES or size < 0 or signature_mode not in SIGNATURE_MODES:
-                self.reply(400, b"unknown mode or bad size\n")
+            then = query.get("then", ["ok"])[0]
+            if (mode not in MODES or size < 0 or faults is None or faults < 0 or
+                    signature_mode not in SIGNATURE_MODES or
+                    then not in MODES or then in FAULT_MODES or then == "refuse"):
+                self.reply(400, b"unknown mode or bad parameters\n")
                 return
-            state.set_mode(mode, size, signature_mode)
+            state.set_mode(mode, size, signature_mode, faults, retry_after, then)
             self.reply(200, ("mode %s size %d sig %s\n" % (mode, size, signature_mode))
                        .encode("ascii"))
         elif url.path == "/requests":

@@ -21,6 +21,7 @@
 
 #include "platform/error.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/sha256.h"
 #include "platform/win32/win32_downloader.h"
 #include "windows/test_files.h"
 #include "windows/test_server.h"
@@ -121,14 +122,16 @@ class DownloaderTest : public ::testing::Test {
   struct Outcome {
     bool finished = false;
     std::int32_t result = 1;
+    Sha256Digest sha256{};
     int calls = 0;
   };
   Outcome Download(Win32Downloader& downloader, const std::wstring& url,
                    const std::wstring& file) {
     Outcome outcome;
-    downloader.Start(url, file, [this, &outcome](std::int32_t result) {
+    downloader.Start(url, file, [this, &outcome](const DownloadResult& download) {
       EXPECT_EQ(::GetCurrentThreadId(), uiThread_) << "done off the user-interface thread";
-      outcome.result = result;
+      outcome.result = download.result;
+      outcome.sha256 = download.sha256;
       ++outcome.calls;
     });
     outcome.finished = queue_.RunUntil([&] { return outcome.calls > 0; }, kDownloadLimitMs);
@@ -153,23 +156,39 @@ struct ModeCase {
   std::size_t size;
   std::int32_t result;
   FileAfter file;
-  int requests;  // what the server saw
+  int requests;      // what the server saw: more than one when retried
+  double waitedS;    // between the tries
 };
 
 const ModeCase kModeCases[] = {
-    {"ok", kDefaultSize, 0, FileAfter::kBody, 1},
-    {"ok", 1, 0, FileAfter::kBody, 1},
-    {"ok", 1500000, 0, FileAfter::kBody, 1},
-    {"404", kDefaultSize, kInetEResourceNotFound, FileAfter::kAbsent, 1},
-    {"500", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1},
-    {"empty", kDefaultSize, 0, FileAfter::kEmpty, 1},
-    {"truncated", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1},
-    {"nolength", kDefaultSize, 0, FileAfter::kBody, 1},
-    {"refuse", kDefaultSize, kInetECannotConnect, FileAfter::kAbsent, 0},
-    {"untrusted", kDefaultSize, kInetESecurityProblem, FileAfter::kAbsent, 0},
-    {"redirect-http", kDefaultSize, kInetERedirectFailed, FileAfter::kAbsent, 1},
-    {"stall", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1},
+    {"ok", kDefaultSize, 0, FileAfter::kBody, 1, 0},
+    {"ok", 1, 0, FileAfter::kBody, 1, 0},
+    {"ok", 1500000, 0, FileAfter::kBody, 1, 0},
+    {"404", kDefaultSize, kInetEResourceNotFound, FileAfter::kAbsent, 1, 0},
+    {"500", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
+    {"empty", kDefaultSize, 0, FileAfter::kEmpty, 1, 0},
+    {"truncated", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
+    {"nolength", kDefaultSize, 0, FileAfter::kBody, 1, 0},
+    {"refuse", kDefaultSize, kInetECannotConnect, FileAfter::kAbsent, 0, 4},
+    {"untrusted", kDefaultSize, kInetESecurityProblem, FileAfter::kAbsent, 0, 0},
+    {"redirect-http", kDefaultSize, kInetERedirectFailed, FileAfter::kAbsent, 1, 0},
+    {"stall", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1, 0},
+    {"login", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    {"login-untyped", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    {"drop?n=1", kDefaultSize, 0, FileAfter::kBody, 2, 1},
+    {"drop?n=3", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
+    {"503?n=2", kDefaultSize, 0, FileAfter::kBody, 3, 4},
+    {"503?n=1&retry_after=2", kDefaultSize, 0, FileAfter::kBody, 2, 2},
+    {"503?n=1&retry_after=11", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
 };
+
+Sha256Digest Sha256Of(const std::string& bytes) {
+  Sha256 hash;
+  EXPECT_TRUE(hash.Update(bytes.data(), bytes.size()).ok());
+  const Result<Sha256Digest> digest = hash.Finish();
+  EXPECT_TRUE(digest.ok());
+  return digest.value();
+}
 
 TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
   for (const ModeCase& c : kModeCases) {
@@ -196,6 +215,7 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
         ASSERT_TRUE(data);
         EXPECT_EQ(data->size(), c.size);
         EXPECT_TRUE(*data == ExpectedBody(c.size)) << "the file differs from what was served";
+        EXPECT_TRUE(outcome.sha256 == Sha256Of(*data)) << "the digest is not of the body";
         ASSERT_FALSE(progress_.empty());
         EXPECT_EQ(progress_.back().received, c.size);
         // Without a Content-Length the total is unknown.
@@ -212,6 +232,7 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
         EXPECT_FALSE(Exists(file)) << "a failed download left a file behind";
         break;
     }
+    EXPECT_GE(seconds, c.waitedS * 0.9);
     if (std::string(c.mode) == "stall") {
       // Ended by the stall limit, not by the 30 s defaults.
       EXPECT_GE(seconds, kStallMs / 1000.0 * 0.75);
@@ -239,7 +260,7 @@ TEST_F(DownloaderTest, BadUrlsAndUnwritableTargetsFail) {
       {"ftp", L"ftp://127.0.0.1:47631/down/Zarvelo_CDRplugin.gip", L"a.gip", kInetEInvalidUrl},
       {"no host", L"https:///down/Zarvelo_CDRplugin.gip", L"a.gip", kInetEInvalidUrl},
       {"missing folder", kUrl, L"缺少的文件夹\\a.gip", HResultFromWin32(ERROR_PATH_NOT_FOUND)},
-      {"target is a folder", kUrl, L"", HResultFromWin32(ERROR_ACCESS_DENIED)},
+      {"target is a folder", kUrl, L"", HResultFromWin32(ERROR_FILE_EXISTS)},
   };
   for (const LocalCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,6 +312,25 @@ TEST_F(DownloaderTest, WritesToALongUnicodePath) {
   EXPECT_TRUE(data);
 }
 
+// A file someone planted under the download's name and keeps open is never
+// written to: the download fails instead.
+TEST_F(DownloaderTest, NeverWritesIntoAFileThatWasThere) {
+  ASSERT_TRUE(SetMode("ok", 1000));
+  const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  ASSERT_TRUE(WriteBytes(file, "planted"));
+  {
+    FileHandle held(::CreateFileW(ExtendedPath(file).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    ASSERT_TRUE(held);
+    Win32Downloader downloader(Poster());
+    const Outcome outcome = Download(downloader, kUrl, file);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_LT(outcome.result, 0);
+  }
+  EXPECT_EQ(ReadBytes(file).value_or(""), "planted");
+}
+
 TEST_F(DownloaderTest, ReplacesAnExistingLongerFile) {
   ASSERT_TRUE(SetMode("ok", 1000));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
@@ -330,7 +370,7 @@ TEST_F(DownloaderTest, CancelEndsASlowTransferWithoutReportingIt) {
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
   Win32Downloader downloader(Poster(), Recorder());
   int calls = 0;
-  downloader.Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  downloader.Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   // Well into the body: some progress arrived and the file exists.
   ASSERT_TRUE(queue_.RunUntil(
       [this] { return !progress_.empty() && progress_.back().received >= 20000; }, 15000));
@@ -350,12 +390,28 @@ TEST_F(DownloaderTest, CancelEndsASlowTransferWithoutReportingIt) {
   EXPECT_EQ(progress_.size(), progressSeen) << "progress was reported after Cancel()";
 }
 
+TEST_F(DownloaderTest, CancelEndsTheWaitBeforeARetryAtOnce) {
+  ASSERT_TRUE(SetMode("503?n=3&retry_after=10"));
+  Win32Downloader downloader(Poster());
+  int calls = 0;
+  downloader.Start(kUrl, folder_ + L"\\a.gip", [&calls](const DownloadResult&) { ++calls; });
+  ASSERT_TRUE(queue_.RunUntil([] { return ServerRequests().count == 1; }, 15000));
+  queue_.RunFor(300);  // now waiting the 10 s the server asked for
+  const auto begin = std::chrono::steady_clock::now();
+  downloader.Cancel();
+  EXPECT_TRUE(downloader.WaitIdle(2000));
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 0.5);
+  queue_.RunFor(200);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(ServerRequests().count, 1);
+}
+
 TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsItsTransfer) {
   ASSERT_TRUE(SetMode("slow"));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
   int calls = 0;
   auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder());
-  downloader->Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  downloader->Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   ASSERT_TRUE(queue_.RunUntil([this] { return !progress_.empty(); }, 15000));
 
   const auto begin = std::chrono::steady_clock::now();
@@ -377,7 +433,7 @@ TEST_F(DownloaderTest, DestroyingDuringAStallDoesNotWaitForIt) {
   constexpr DWORD kLongStallMs = 6000;
   int calls = 0;
   auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder(), kLongStallMs);
-  downloader->Start(kUrl, file, [&calls](std::int32_t) { ++calls; });
+  downloader->Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   ASSERT_TRUE(queue_.RunUntil([&] { return !progress_.empty() && Exists(file); }, 15000));
   queue_.RunFor(300);  // the worker now waits for bytes that do not come
 
@@ -398,7 +454,7 @@ TEST_F(DownloaderTest, StartingAgainReplacesTheRunningTransfer) {
   const std::wstring second = folder_ + L"\\second.gip";
   Win32Downloader downloader(Poster());
   int firstCalls = 0;
-  downloader.Start(kUrl, first, [&firstCalls](std::int32_t) { ++firstCalls; });
+  downloader.Start(kUrl, first, [&firstCalls](const DownloadResult&) { ++firstCalls; });
   queue_.RunFor(200);
   const Outcome outcome = Download(downloader, kUrl, second);
   ASSERT_TRUE(outcome.finished);

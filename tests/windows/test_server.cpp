@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/decimal.h"
-#include "platform/win32/win32_downloader.h"
+#include "platform/win32/internet_handle.h"
 
 namespace zarvelo::testserver {
 namespace {
@@ -42,7 +42,9 @@ std::string ControlGet(const std::wstring& path, DWORD& status) {
 ::testing::AssertionResult SetMode(const std::string& mode, std::size_t size,
                                    const std::string& signature) {
   DWORD status = 0;
-  const std::wstring path = L"/mode/" + std::wstring(mode.begin(), mode.end()) + L"?size=" +
+  const bool hasQuery = mode.find('?') != std::string::npos;
+  const std::wstring path = L"/mode/" + std::wstring(mode.begin(), mode.end()) +
+                            (hasQuery ? L"&size=" : L"?size=") +
                             Decimal(static_cast<long long>(size)) + L"&sig=" +
                             std::wstring(signature.begin(), signature.end());
   ControlGet(path, status);

@@ -1,30 +1,26 @@
-// The URL download service on WinHTTP: one transfer at a time on a worker
-// thread, results and progress handed back to the user-interface thread.
+// The URL download service on WinHTTP: each transfer on a worker thread of
+// its own, results and progress handed back to the user-interface thread.
 #pragma once
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/downloader.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/internet_handle.h"
 
 namespace zarvelo::win32 {
 
 namespace detail {
-inline HINTERNET NullInternet() { return nullptr; }
-inline void CloseInternet(HINTERNET h) { ::WinHttpCloseHandle(h); }
 // What one transfer's worker shares with its downloader. It outlives the
 // downloader when a worker that does not end in time is left behind.
 struct DownloadTransfer;
 }  // namespace detail
-
-// WinHttpOpen, WinHttpConnect and WinHttpOpenRequest results.
-using InternetHandle = UniqueHandle<HINTERNET, detail::CloseInternet, detail::NullInternet>;
 
 class Win32Downloader : public Downloader {
  public:
@@ -39,12 +35,13 @@ class Win32Downloader : public Downloader {
   Win32Downloader(const Win32Downloader&) = delete;
   Win32Downloader& operator=(const Win32Downloader&) = delete;
 
-  // A transfer still running is cancelled first.
+  // A transfer still running is cancelled first; it is not waited for.
   void Start(const std::wstring& url, const std::wstring& file, Done done) override;
   std::uint32_t LastHttpStatus() const override;
 
-  // Ends a running transfer: its partial file is deleted and its `done` is
-  // never called.
+  // Ends a running transfer at once: its partial file is deleted and its
+  // `done` is never called. Never blocks: the worker closes its own
+  // handles.
   void Cancel();
 
   // True when no transfer is running (any more) within `timeoutMs`.
@@ -55,7 +52,9 @@ class Win32Downloader : public Downloader {
   Progress progress_;
   DWORD stallTimeoutMs_;
   std::shared_ptr<detail::DownloadTransfer> transfer_;
-  KernelHandle worker_;
+  // Workers that may still run: the current one, and cancelled ones still
+  // waiting for WinHTTP to let go of their handles.
+  std::vector<KernelHandle> workers_;
 };
 
 }  // namespace zarvelo::win32

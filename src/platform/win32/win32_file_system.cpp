@@ -87,7 +87,15 @@ Status Win32FileSystem::KillFile(const std::wstring& path) {
 }
 
 Status Win32FileSystem::FileCopy(const std::wstring& source, const std::wstring& destination) {
-  return Check(::CopyFileW(ExtendedPath(source).c_str(), ExtendedPath(destination).c_str(), FALSE));
+  const std::wstring to = ExtendedPath(destination);
+  if (!::CopyFileW(ExtendedPath(source).c_str(), to.c_str(), FALSE)) return LastError();
+  // On disk before anything is swapped in on the strength of the copy: a
+  // power cut must not leave a half-written file in its place.
+  const FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!copy) return LastError();
+  return Check(::FlushFileBuffers(copy.get()));
 }
 
 Result<std::int64_t> Win32FileSystem::FileLen(const std::wstring& path) const {

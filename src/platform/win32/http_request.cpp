@@ -1,0 +1,279 @@
+#include "platform/win32/http_request.h"
+
+#include "platform/win32/lock.h"
+#include "platform/win32/tls.h"
+
+namespace zarvelo::win32 {
+
+struct AsyncHttp::Signals {
+  KernelHandle completed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  KernelHandle closed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  SRWLOCK lock = SRWLOCK_INIT;
+  // The one operation in flight: whether it completed, and how.
+  bool completion = false;
+  DWORD value = 0;
+  DWORD error = 0;
+  // Handles WinHTTP has let go of.
+  LONG closings = 0;
+};
+
+namespace {
+
+constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr wchar_t kNoCacheHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+
+using Signals = AsyncHttp::Signals;
+
+void Complete(Signals& s, DWORD value, DWORD error) {
+  {
+    ExclusiveLock lock(s.lock);
+    s.completion = true;
+    s.value = value;
+    s.error = error;
+  }
+  ::SetEvent(s.completed.get());
+}
+
+// Runs on WinHTTP's threads, or inside a call on ours: it only hands the
+// news over.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  auto* s = reinterpret_cast<Signals*>(context);
+  if (s == nullptr) return;
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      Complete(*s, 0, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      Complete(*s, info != nullptr ? *static_cast<const DWORD*>(info) : 0, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      Complete(*s, length, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+      const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
+      const DWORD error = result != nullptr ? result->dwError : 0;
+      Complete(*s, 0, error != 0 ? error : ERROR_WINHTTP_INTERNAL_ERROR);
+      break;
+    }
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      ::InterlockedIncrement(&s->closings);
+      ::SetEvent(s->closed.get());
+      break;
+    default:
+      break;
+  }
+}
+
+DWORD LastError() {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_WINHTTP_INTERNAL_ERROR;
+}
+
+}  // namespace
+
+bool ParseHttpUrl(const std::wstring& url, HttpTarget& target) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength =
+      parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (url.empty() || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+    return false;
+  if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
+      parts.dwHostNameLength == 0) {
+    return false;
+  }
+  target.url = url;
+  target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  target.port = parts.nPort;
+  target.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) target.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  const std::size_t fragment = target.path.find(L'#');  // never sent to the server
+  if (fragment != std::wstring::npos) target.path.resize(fragment);
+  if (target.path.empty()) target.path = L"/";
+  return true;
+}
+
+AsyncHttp::AsyncHttp(HANDLE cancel)
+    : cancel_(cancel), signals_(new Signals), buffer_(new char[kBufferSize]) {}
+
+AsyncHttp::~AsyncHttp() {
+  request_.reset();
+  connection_.reset();
+  session_.reset();
+  // A handle's closing is WinHTTP's last word about it; until then it may
+  // still write into our buffer and signals. Wine delivers it only once a
+  // pending receive ends, at the latest at the stall time.
+  WaitForClosings(nullptr);
+}
+
+bool AsyncHttp::Adopt(HINTERNET handle) {
+  // Every handle carries the signals, so its closing is reported there.
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(signals_.get());
+  if (!::WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+    return false;
+  ++adopted_;
+  return true;
+}
+
+bool AsyncHttp::WaitForClosings(HANDLE cancel) {
+  const LONG open = (session_ ? 1 : 0) + (connection_ ? 1 : 0) + (request_ ? 1 : 0);
+  HANDLE waits[] = {signals_->closed.get(), cancel};
+  while (::InterlockedCompareExchange(&signals_->closings, 0, 0) < adopted_ - open) {
+    if (::WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+      return false;
+  }
+  return true;
+}
+
+DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
+  target_ = target;
+  stallMs_ = stallMs;
+  if (!signals_->completed || !signals_->closed) return LastError();
+  InternetHandle session = OpenSession(target.url, target.host, proxy_);
+  if (!session) return LastError();
+  if (::WinHttpSetStatusCallback(
+          session.get(), OnStatus,
+          WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK ||
+      !Adopt(session.get())) {
+    return LastError();  // closed unseen: no closing will be reported
+  }
+  session_ = std::move(session);
+  RequireSecureTransport(session_.get());
+  ::WinHttpSetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
+                       static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
+
+  InternetHandle connection(
+      ::WinHttpConnect(session_.get(), target.host.c_str(), target.port, 0));
+  if (!connection) return LastError();
+  if (!Adopt(connection.get())) {
+    const DWORD error = LastError();
+    connection.reset();
+    return error;
+  }
+  connection_ = std::move(connection);
+  return 0;
+}
+
+DWORD AsyncHttp::NewRequest() {
+  CloseRequest();
+  InternetHandle request(::WinHttpOpenRequest(
+      connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES,
+      WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0)));
+  if (!request) return LastError();
+  if (!Adopt(request.get())) {
+    const DWORD error = LastError();
+    request.reset();
+    return error;
+  }
+  request_ = std::move(request);
+  ::WinHttpSetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
+                       static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
+  ApplyProxy(request_.get(), proxy_);
+  // Always the server's current file, never a copy a cache kept.
+  ::WinHttpAddRequestHeaders(request_.get(), kNoCacheHeaders, static_cast<DWORD>(-1),
+                             WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+  return 0;
+}
+
+void AsyncHttp::CloseRequest() {
+  if (!request_) return;
+  request_.reset();
+  // Cancelled: the destructor waits, once the download has ended.
+  if (!WaitForClosings(cancel_)) return;
+  // Nothing of the old request can arrive any more.
+  ExclusiveLock lock(signals_->lock);
+  signals_->completion = false;
+}
+
+Wait AsyncHttp::Await(DWORD timeoutMs, DWORD& value, DWORD& error) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  HANDLE waits[] = {signals_->completed.get(), cancel_};
+  for (;;) {
+    {
+      ExclusiveLock lock(signals_->lock);
+      if (signals_->completion) {
+        signals_->completion = false;
+        value = signals_->value;
+        error = signals_->error;
+        return Wait::kDone;
+      }
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return Wait::kTimedOut;
+    const DWORD woke =
+        ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(deadline - now));
+    if (woke == WAIT_OBJECT_0 + 1) return Wait::kCancelled;
+    if (woke == WAIT_FAILED) return Wait::kCancelled;
+  }
+}
+
+Wait AsyncHttp::Send(DWORD timeoutMs, DWORD& error) {
+  if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return Wait::kCancelled;
+  if (!::WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    error = LastError();
+    return Wait::kDone;
+  }
+  DWORD ignored = 0;
+  return Await(timeoutMs, ignored, error);
+}
+
+Wait AsyncHttp::Receive(DWORD timeoutMs, DWORD& error) {
+  if (!::WinHttpReceiveResponse(request_.get(), nullptr)) {
+    error = LastError();
+    return Wait::kDone;
+  }
+  DWORD ignored = 0;
+  return Await(timeoutMs, ignored, error);
+}
+
+Wait AsyncHttp::QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error) {
+  available = 0;
+  if (!::WinHttpQueryDataAvailable(request_.get(), nullptr)) {
+    error = LastError();
+    return Wait::kDone;
+  }
+  return Await(timeoutMs, available, error);
+}
+
+Wait AsyncHttp::Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error) {
+  got = 0;
+  if (size > kBufferSize) size = kBufferSize;
+  if (!::WinHttpReadData(request_.get(), buffer_.get(), size, nullptr)) {
+    error = LastError();
+    return Wait::kDone;
+  }
+  return Await(timeoutMs, got, error);
+}
+
+DWORD AsyncHttp::StatusCode() const {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return status;
+}
+
+std::optional<std::wstring> AsyncHttp::Header(DWORD query) const {
+  DWORD size = 0;
+  ::WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX,
+                        WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  if (!::WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(),
+                             &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::nullopt;
+  }
+  value.resize(size / sizeof(wchar_t));
+  return value;
+}
+
+}  // namespace zarvelo::win32

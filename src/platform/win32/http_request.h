@@ -1,0 +1,93 @@
+// One transfer's WinHTTP handles in asynchronous mode. Only the thread that
+// made an AsyncHttp calls it: that thread starts every operation, waits for
+// its completion and closes the handles, so no thread ever uses a handle
+// that another may be closing. WinHTTP's own threads only report back.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/win32/handles.h"
+#include "platform/win32/internet_handle.h"
+#include "platform/win32/proxy.h"
+
+namespace zarvelo::win32 {
+
+struct HttpTarget {
+  std::wstring url;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring path;  // with the query, without a fragment
+  bool secure = false;
+};
+
+// False for anything but an http:// or https:// URL with a host.
+bool ParseHttpUrl(const std::wstring& url, HttpTarget& target);
+
+// How waiting for an operation ended.
+enum class Wait { kDone, kCancelled, kTimedOut };
+
+class AsyncHttp {
+ public:
+  static constexpr DWORD kBufferSize = 64 * 1024;
+
+  // Setting `cancel` (an event) ends any wait at once.
+  explicit AsyncHttp(HANDLE cancel);
+  // Closes the handles and waits until WinHTTP has let go of each.
+  ~AsyncHttp();
+  AsyncHttp(const AsyncHttp&) = delete;
+  AsyncHttp& operator=(const AsyncHttp&) = delete;
+
+  // The session and connection; 0 or a Windows error. A receive that waits
+  // longer than `stallMs` fails.
+  DWORD Open(const HttpTarget& target, DWORD stallMs);
+  // A fresh GET request, the previous one closed; 0 or a Windows error.
+  DWORD NewRequest();
+  // Closes the request and waits until WinHTTP lets go of it, or until
+  // cancelled.
+  void CloseRequest();
+
+  // Each starts one operation and waits at most `timeoutMs` for it. With
+  // kDone, `error` is 0 or the operation's Windows error.
+  Wait Send(DWORD timeoutMs, DWORD& error);
+  Wait Receive(DWORD timeoutMs, DWORD& error);
+  Wait QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error);
+  // Reads at most `size` (up to kBufferSize) bytes into buffer(). Ask for
+  // no more than is available: Wine waits for the whole amount.
+  Wait Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error);
+  const char* buffer() const { return buffer_.get(); }
+
+  HINTERNET request() const { return request_.get(); }
+  // The answer's status code, 0 if unknown.
+  DWORD StatusCode() const;
+  // A response header's value.
+  std::optional<std::wstring> Header(DWORD query) const;
+
+  // What WinHTTP's threads hand over; public for the callback only.
+  struct Signals;
+
+ private:
+  Wait Await(DWORD timeoutMs, DWORD& value, DWORD& error);
+  bool Adopt(HINTERNET handle);
+  // Until WinHTTP has let go of every closed handle; false when `cancel`
+  // (if not null) was set first.
+  bool WaitForClosings(HANDLE cancel);
+
+  HANDLE cancel_;
+  std::unique_ptr<Signals> signals_;
+  std::unique_ptr<char[]> buffer_;
+  HttpTarget target_;
+  ProxyChoice proxy_;
+  DWORD stallMs_ = 0;
+  LONG adopted_ = 0;  // handles whose closing will be reported
+  InternetHandle session_;
+  InternetHandle connection_;
+  InternetHandle request_;
+};
+
+}  // namespace zarvelo::win32

@@ -1,0 +1,46 @@
+// The file a download writes, made new for each attempt: whatever had its
+// name is removed first and the file is created so that it cannot be one
+// that already exists (a file planted in a shared TEMP folder is never
+// written to or used). It goes away again unless the download succeeds,
+// even when the process ends in the middle of it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/digest.h"
+#include "platform/error.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/sha256.h"
+
+namespace zarvelo::win32 {
+
+class PartialFile {
+ public:
+  explicit PartialFile(const std::wstring& path);
+  ~PartialFile();
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+
+  // Why the file could not be made: 0 when it was.
+  DWORD error() const { return error_; }
+
+  // Appends the bytes and hashes them.
+  Status Write(const char* data, DWORD size);
+
+  // Keeps the file; the SHA-256 of everything written.
+  Result<Sha256Digest> Keep();
+
+ private:
+  bool MarkForDeletion(bool deleteOnClose);
+
+  std::wstring path_;
+  FileHandle file_;
+  Sha256 hash_;
+  DWORD error_ = 0;
+  bool markedForDeletion_ = false;
+  bool kept_ = false;
+};
+
+}  // namespace zarvelo::win32

@@ -1,0 +1,90 @@
+#include "platform/win32/winhttp_errors.h"
+
+#include <winhttp.h>
+
+#include "platform/error.h"
+
+// How a failed call is reported. The values are those of the Windows URL
+// download service (platform/error.h), which the messages shown to the user
+// are written for; the second column says what retrying makes of it.
+//
+//   error                                             result                   ends as
+//   ------------------------------------------------  -----------------------  ----------------
+//   ERROR_WINHTTP_INVALID_URL, _UNRECOGNIZED_SCHEME   kInetEInvalidUrl         kOther
+//   ERROR_WINHTTP_NAME_NOT_RESOLVED                   kInetEResourceNotFound   kNameNotResolved
+//   ERROR_WINHTTP_CANNOT_CONNECT, WSAECONNREFUSED     kInetECannotConnect      kRefused
+//   WSAENETUNREACH, WSAEHOSTUNREACH                   kInetECannotConnect      kOther
+//   ERROR_WINHTTP_CONNECTION_ERROR, WSAECONNRESET,
+//     WSAECONNABORTED, _INVALID_SERVER_RESPONSE,
+//     SEC_E_INCOMPLETE_MESSAGE                        kInetEDownloadFailure    kDropped
+//   ERROR_WINHTTP_TIMEOUT, WSAETIMEDOUT               kInetEConnectionTimeout  kStalled
+//   ERROR_WINHTTP_SECURE_* (certificate, TLS),
+//     _CLIENT_AUTH_CERT_NEEDED[_PROXY]                kInetESecurityProblem    kSecurity
+//   ERROR_WINHTTP_REDIRECT_FAILED (https -> http)     kInetERedirectFailed     kRedirectRefused
+//   ERROR_WINHTTP_OPERATION_CANCELLED                 kEAbort                  kOther
+//   any other error                                   kInetEDownloadFailure    kOther
+//   a file error                                      HRESULT_FROM_WIN32       kOther
+
+namespace zarvelo::win32 {
+namespace {
+
+AttemptOutcome Outcome(AttemptEnd end, std::int32_t result) {
+  AttemptOutcome outcome;
+  outcome.end = end;
+  outcome.result = result;
+  return outcome;
+}
+
+}  // namespace
+
+AttemptOutcome WinHttpFailure(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+      return Outcome(AttemptEnd::kOther, kInetEInvalidUrl);
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return Outcome(AttemptEnd::kNameNotResolved, kInetEResourceNotFound);
+    // Wine's WinHTTP passes some socket errors on as they are.
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+      return Outcome(AttemptEnd::kRefused, kInetECannotConnect);
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+      return Outcome(AttemptEnd::kOther, kInetECannotConnect);
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    // Wine's, when a reset cuts a TLS record short.
+    case static_cast<DWORD>(SEC_E_INCOMPLETE_MESSAGE):
+      return Outcome(AttemptEnd::kDropped, kInetEDownloadFailure);
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+      return Outcome(AttemptEnd::kStalled, kInetEConnectionTimeout);
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_FAILURE_PROXY:
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED_PROXY:
+      return Outcome(AttemptEnd::kSecurity, kInetESecurityProblem);
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+      return Outcome(AttemptEnd::kRedirectRefused, kInetERedirectFailed);
+    case ERROR_WINHTTP_OPERATION_CANCELLED:
+      return Outcome(AttemptEnd::kOther, kEAbort);
+    default:
+      return Outcome(AttemptEnd::kOther, kInetEDownloadFailure);
+  }
+}
+
+AttemptOutcome FileFailure(DWORD error) {
+  return Outcome(AttemptEnd::kOther, HResultFromWin32(error != 0 ? error : ERROR_GEN_FAILURE));
+}
+
+}  // namespace zarvelo::win32
