@@ -89,6 +89,7 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
       {"refuse", L"下载失败", DownloadFailed(-2146697212)},     // INET_E_CANNOT_CONNECT
       {"untrusted", L"下载失败", DownloadFailed(-2146697202)},  // INET_E_SECURITY_PROBLEM
       {"redirect-http", L"下载失败", DownloadFailed(-2146697196)},  // INET_E_REDIRECT_FAILED
+      {"login", L"下载失败", DownloadFailed(-2146697208)},      // a captive portal's page
       {"empty", L"下载文件为空", L"下载失败：文件大小为 0"},
   };
   TestProfile profile({k2020, kX8});
@@ -233,6 +234,46 @@ TEST(InstallerInstall, SlowDownloadKeepsTheWindowAnsweringThenInstalls) {
   const testserver::Requests seen = testserver::ServerRequests();
   EXPECT_EQ(seen.count, 1);
   EXPECT_NE(seen.json.find("no-cache"), std::string::npos) << "asked the cache: " << seen.json;
+}
+
+// A busy server is asked again; meanwhile nothing changes for the user and
+// the window answers at once.
+TEST(InstallerInstall, TransientFaultsAreRetriedWhileTheWindowAnswers) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("503?n=2"));
+  Click(installer.Button(L"安装到 2020").window);
+  ASSERT_TRUE(installer.WaitForStatus(texts::kDownloading, 5000));
+  int answered = 0;
+  while (testserver::ServerRequests().count < 3 && answered < 100) {
+    EXPECT_EQ(installer.Status(), texts::kDownloading);
+    DWORD_PTR ignored = 0;
+    EXPECT_TRUE(::SendMessageTimeoutW(installer.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100,
+                                      &ignored));
+    ++answered;
+    ::Sleep(50);
+  }
+  ASSERT_TRUE(installer.WaitForStatus(texts::kInstalled, kAttemptTimeoutMs));
+  EXPECT_EQ(testserver::ServerRequests().count, 3);
+  EXPECT_GT(answered, 20);  // about 4 s of waits
+  EXPECT_FALSE(installer.process().WaitForMessageBox(0));
+}
+
+TEST(InstallerInstall, ClosingWhileWaitingToRetryEndsTheProgramAtOnce) {
+  TestProfile profile({k2020});
+  InstallerSession installer(profile);
+  ASSERT_TRUE(installer.window());
+  ASSERT_TRUE(SetMode("503?n=3&retry_after=10"));
+  Click(installer.Button(L"安装到 2020").window);
+  ASSERT_TRUE(WaitUntil([] { return testserver::ServerRequests().count == 1; }, 10000));
+  ::Sleep(300);
+  ::PostMessageW(installer.window(), WM_CLOSE, 0, 0);
+  // Wine takes about 2 s to take the window down, download or not; the
+  // 10 s wait must not add to that.
+  EXPECT_TRUE(installer.process().WaitForExit(4000));
+  EXPECT_EQ(testserver::ServerRequests().count, 1);
+  EXPECT_FALSE(Exists(profile.download()));
 }
 
 TEST(InstallerInstall, RetryAfterAFailureInstalls) {
