@@ -155,7 +155,9 @@ class Signer:
     def answer(self, mode, size):
         """The .sig body for a signature mode, or None for a 404."""
         if mode == "garbage":
-            return b"<html><body>not a signature</body></html>"
+            # Not a web page: the download service refuses those before the
+            # signature check sees them.
+            return b"\x30\x07 not a signature"
         if mode == "good":
             return self.signature_of(size)
         if mode == "other":
