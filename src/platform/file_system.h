@@ -43,9 +43,6 @@ class FileSystem {
 
   virtual Result<std::int64_t> FileLen(const std::wstring& path) const = 0;
 
-  // True when both files hold exactly the same bytes.
-  virtual Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const = 0;
-
   // The whole file, when it holds at most `limit` bytes; a longer one fails
   // with kErrorFileTooLarge.
   virtual Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const = 0;

@@ -152,15 +152,6 @@ Result<std::int64_t> FakeFileSystem::FileLen(const std::wstring& path) const {
   return static_cast<std::int64_t>(entry->bytes.size());
 }
 
-Result<bool> FakeFileSystem::FilesEqual(const std::wstring& a, const std::wstring& b) const {
-  if (auto error = Injected(Op::FilesEqual, b)) return Status(*error);
-  const Entry* first = Find(a);
-  const Entry* second = Find(b);
-  if (first == nullptr || second == nullptr || first->folder || second->folder)
-    return Status(kErrorFileNotFound);
-  return first->bytes == second->bytes;
-}
-
 Result<std::string> FakeFileSystem::ReadSmallFile(const std::wstring& path,
                                                   std::size_t limit) const {
   if (auto error = Injected(Op::ReadSmallFile, path)) return Status(*error);

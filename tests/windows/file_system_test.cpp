@@ -189,9 +189,10 @@ TEST_F(FileSystemTest, PathsLongerThanMaxPathWork) {
   EXPECT_TRUE(fs_.MoveReplacing(staging, target).ok());
   EXPECT_EQ(ReadBytes(target), newBytes);
   EXPECT_FALSE(Exists(staging));
-  const Result<bool> same = fs_.FilesEqual(source, target);
-  ASSERT_TRUE(same.ok()) << same.status().error();
-  EXPECT_TRUE(same.value());
+  const Result<Sha256Digest> sourceDigest = fs_.FileSha256(source);
+  const Result<Sha256Digest> targetDigest = fs_.FileSha256(target);
+  ASSERT_TRUE(sourceDigest.ok() && targetDigest.ok());
+  EXPECT_EQ(sourceDigest.value(), targetDigest.value());
 
   EXPECT_TRUE(fs_.KillFile(target).ok());
   EXPECT_FALSE(Exists(target));
@@ -352,55 +353,6 @@ TEST_F(FileSystemTest, FailedMoveRestoresTheTargetsAttributes) {
   EXPECT_EQ(Attributes(target), before);
 }
 
-TEST_F(FileSystemTest, FilesEqualComparesEveryByte) {
-  const std::string big(200000, 'b');  // several compare chunks, the last one partial
-  std::string bigChanged = big;
-  bigChanged[150001] = 'c';
-  const std::string chunk(65536, 'k');  // exactly one chunk
-  std::string chunkChanged = chunk;
-  chunkChanged.back() = 'j';
-
-  struct Case {
-    const char* name;
-    std::optional<std::string> a, b;  // none: missing
-    std::optional<bool> equal;        // none: fails with
-    WinError error;
-  };
-  const Case cases[] = {
-      {"same bytes", std::string("plug-in"), std::string("plug-in"), true, 0},
-      {"both empty", std::string(), std::string(), true, 0},
-      {"same size, last byte differs", std::string("plug-in"), std::string("plug-im"), false, 0},
-      {"b shorter", std::string("plug-in"), std::string("plug-"), false, 0},
-      {"b longer", std::string("plug-in"), std::string("plug-in!"), false, 0},
-      {"many chunks, same", big, big, true, 0},
-      {"many chunks, one byte differs", big, bigChanged, false, 0},
-      {"one whole chunk, same", chunk, chunk, true, 0},
-      {"one whole chunk, last byte differs", chunk, chunkChanged, false, 0},
-      {"b missing", std::string("plug-in"), std::nullopt, std::nullopt, kErrorFileNotFound},
-      {"a missing", std::nullopt, std::string("plug-in"), std::nullopt, kErrorFileNotFound},
-  };
-  int index = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::wstring a = Path(L"a" + std::to_wstring(index));
-    const std::wstring b = Path(L"b" + std::to_wstring(index));
-    ++index;
-    if (c.a) {
-      ASSERT_NO_FATAL_FAILURE(WriteBytes(a, *c.a));
-    }
-    if (c.b) {
-      ASSERT_NO_FATAL_FAILURE(WriteBytes(b, *c.b));
-    }
-    const Result<bool> equal = fs_.FilesEqual(a, b);
-    if (c.equal) {
-      ASSERT_TRUE(equal.ok()) << equal.status().error();
-      EXPECT_EQ(equal.value(), *c.equal);
-    } else {
-      EXPECT_EQ(equal.status().error(), c.error);
-    }
-  }
-}
-
 TEST_F(FileSystemTest, FileSha256HashesEveryByte) {
   struct Case {
     const char* name;
@@ -432,7 +384,7 @@ TEST_F(FileSystemTest, FileSha256HashesEveryByte) {
   EXPECT_EQ(fs_.FileSha256(Path(L"missing")).status().error(), kErrorFileNotFound);
 }
 
-TEST_F(FileSystemTest, FilesEqualReadsFilesOthersHaveOpen) {
+TEST_F(FileSystemTest, FileSha256ReadsFilesOthersHaveOpen) {
   const std::wstring a = Path(L"download.tmp");
   const std::wstring b = Path(L"ZarveloVector.gms");
   ASSERT_NO_FATAL_FAILURE(WriteBytes(a, "plug-in"));
@@ -447,9 +399,11 @@ TEST_F(FileSystemTest, FilesEqualReadsFilesOthersHaveOpen) {
                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(deleter);
-  const Result<bool> equal = fs_.FilesEqual(a, b);
-  ASSERT_TRUE(equal.ok()) << equal.status().error();
-  EXPECT_TRUE(equal.value());
+  const Result<Sha256Digest> digestA = fs_.FileSha256(a);
+  const Result<Sha256Digest> digestB = fs_.FileSha256(b);
+  ASSERT_TRUE(digestA.ok()) << digestA.status().error();
+  ASSERT_TRUE(digestB.ok()) << digestB.status().error();
+  EXPECT_EQ(digestA.value(), digestB.value());
 }
 
 TEST_F(FileSystemTest, FileCopyReplacesAndFileLenMeasures) {

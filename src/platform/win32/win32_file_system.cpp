@@ -22,7 +22,7 @@ constexpr unsigned kVbSystem = 4;
 constexpr DWORD kStickyAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-constexpr DWORD kCompareChunk = 64 * 1024;
+constexpr DWORD kReadChunk = 64 * 1024;
 
 // The calling thread's last error as a failure; never a success, even if an
 // API forgot to set one.
@@ -107,32 +107,6 @@ Result<std::int64_t> Win32FileSystem::FileLen(const std::wstring& path) const {
                                    data.nFileSizeLow);
 }
 
-Result<bool> Win32FileSystem::FilesEqual(const std::wstring& a, const std::wstring& b) const {
-  const FileHandle first = OpenForReading(a);
-  if (!first) return LastError();
-  const FileHandle second = OpenForReading(b);
-  if (!second) return LastError();
-
-  LARGE_INTEGER firstSize, secondSize;
-  if (!::GetFileSizeEx(first.get(), &firstSize) || !::GetFileSizeEx(second.get(), &secondSize))
-    return LastError();
-  if (firstSize.QuadPart != secondSize.QuadPart) return false;
-
-  const std::unique_ptr<char[]> buffers(new (std::nothrow) char[2 * kCompareChunk]);
-  if (!buffers) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  char* const firstChunk = buffers.get();
-  char* const secondChunk = buffers.get() + kCompareChunk;
-  for (;;) {
-    DWORD firstGot = 0, secondGot = 0;
-    if (!ReadFull(first.get(), firstChunk, kCompareChunk, firstGot)) return LastError();
-    if (!ReadFull(second.get(), secondChunk, kCompareChunk, secondGot)) return LastError();
-    // Sizes can still differ here if a file changed while we read it.
-    if (firstGot != secondGot) return false;
-    if (std::memcmp(firstChunk, secondChunk, firstGot) != 0) return false;
-    if (firstGot < kCompareChunk) return true;
-  }
-}
-
 Result<std::string> Win32FileSystem::ReadSmallFile(const std::wstring& path,
                                                    std::size_t limit) const {
   if (limit >= MAXDWORD) return Status(ERROR_NOT_ENOUGH_MEMORY);
@@ -152,15 +126,15 @@ Result<std::string> Win32FileSystem::ReadSmallFile(const std::wstring& path,
 Result<Sha256Digest> Win32FileSystem::FileSha256(const std::wstring& path) const {
   const FileHandle file = OpenForReading(path);
   if (!file) return LastError();
-  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCompareChunk]);
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
   if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
   Sha256 hash;
   for (;;) {
     DWORD got = 0;
-    if (!ReadFull(file.get(), buffer.get(), kCompareChunk, got)) return LastError();
+    if (!ReadFull(file.get(), buffer.get(), kReadChunk, got)) return LastError();
     const Status hashed = hash.Update(buffer.get(), got);
     if (!hashed.ok()) return hashed;
-    if (got < kCompareChunk) return hash.Finish();
+    if (got < kReadChunk) return hash.Finish();
   }
 }
 

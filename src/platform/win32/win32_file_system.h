@@ -18,7 +18,6 @@ class Win32FileSystem : public FileSystem {
   Status KillFile(const std::wstring& path) override;
   Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
   Result<std::int64_t> FileLen(const std::wstring& path) const override;
-  Result<bool> FilesEqual(const std::wstring& a, const std::wstring& b) const override;
   Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   // When the move fails because another program holds the target open, the
