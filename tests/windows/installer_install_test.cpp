@@ -269,8 +269,9 @@ TEST(InstallerInstall, ClosingWhileWaitingToRetryEndsTheProgramAtOnce) {
   ASSERT_TRUE(WaitUntil([] { return testserver::ServerRequests().count == 1; }, 10000));
   ::Sleep(300);
   ::PostMessageW(installer.window(), WM_CLOSE, 0, 0);
-  // Wine takes about 2 s to take the window down, download or not; the
-  // 10 s wait must not add to that.
+  // Without a window manager (Xvfb alone) Wine waits 2 s for a hidden
+  // window to be withdrawn before it destroys it, download or not; the 10 s
+  // wait must not add to that.
   EXPECT_TRUE(installer.process().WaitForExit(4000));
   EXPECT_EQ(testserver::ServerRequests().count, 1);
   EXPECT_FALSE(Exists(profile.download()));
