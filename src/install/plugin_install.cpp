@@ -50,16 +50,13 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
 void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& tempFile,
                               const DownloadResult& download) {
   if (download.result != 0) {
-    Fail(texts::kDownloadFailedStatus,
-         texts::kDownloadFailedPrefix + Decimal(download.result) + kCrLf + texts::kCheckNetwork);
+    FailDownload(download.result);
     return;
   }
   const Result<std::int64_t> length = fs_.FileLen(tempFile);
   if (!length.ok()) {
     // Reported as a download that did not arrive, with the file error.
-    const std::int32_t code = HResultFromWin32(length.status().error());
-    Fail(texts::kDownloadFailedStatus,
-         texts::kDownloadFailedPrefix + Decimal(code) + kCrLf + texts::kCheckNetwork);
+    FailDownload(HResultFromWin32(length.status().error()));
     return;
   }
   if (length.value() == 0) {
@@ -71,13 +68,8 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
     const Sha256Digest received = download.sha256;
     CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, received,
                          [this, targetPath, tempFile, received](std::int32_t code) {
-                           if (code != 0) {
-                             Fail(texts::kDownloadFailedStatus, texts::kDownloadFailedPrefix +
-                                                                    Decimal(code) + kCrLf +
-                                                                    texts::kCheckNetwork);
-                             return;
-                           }
-                           Place(targetPath, tempFile, received);
+                           if (code != 0) FailDownload(code);
+                           else Place(targetPath, tempFile, received);
                          });
     return;
   }
@@ -140,6 +132,11 @@ void PluginInstaller::Report(const Placed& placed) {
     return;
   }
   form_.SetDetail(texts::kInstalled);
+}
+
+void PluginInstaller::FailDownload(std::int32_t code) {
+  Fail(texts::kDownloadFailedStatus,
+       texts::kDownloadFailedPrefix + Decimal(code) + kCrLf + texts::kCheckNetwork);
 }
 
 void PluginInstaller::Fail(const std::wstring& status, const std::wstring& message) {

@@ -56,6 +56,8 @@ class PluginInstaller {
   Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile,
                     const Sha256Digest& received);
   void Report(const Placed& placed);
+  // "下载失败" with the download's result code.
+  void FailDownload(std::int32_t code);
   void Fail(const std::wstring& status, const std::wstring& message);
 
   Form& form_;
