@@ -117,6 +117,13 @@ bool AsyncHttp::Adopt(HINTERNET handle) {
   return true;
 }
 
+DWORD AsyncHttp::Keep(InternetHandle handle, InternetHandle& slot) {
+  // The error is read before a handle that could not be adopted closes.
+  if (!handle || !Adopt(handle.get())) return LastError();
+  slot = std::move(handle);
+  return 0;
+}
+
 bool AsyncHttp::WaitForClosings(HANDLE cancel) {
   const LONG open = (session_ ? 1 : 0) + (connection_ ? 1 : 0) + (request_ ? 1 : 0);
   HANDLE waits[] = {signals_->closed.get(), cancel};
@@ -145,31 +152,19 @@ DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
   ::WinHttpSetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
 
-  InternetHandle connection(
-      ::WinHttpConnect(session_.get(), target.host.c_str(), target.port, 0));
-  if (!connection) return LastError();
-  if (!Adopt(connection.get())) {
-    const DWORD error = LastError();
-    connection.reset();
-    return error;
-  }
-  connection_ = std::move(connection);
-  return 0;
+  return Keep(InternetHandle(::WinHttpConnect(session_.get(), target.host.c_str(), target.port, 0)),
+              connection_);
 }
 
 DWORD AsyncHttp::NewRequest() {
   CloseRequest();
-  InternetHandle request(::WinHttpOpenRequest(
-      connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES,
-      WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0)));
-  if (!request) return LastError();
-  if (!Adopt(request.get())) {
-    const DWORD error = LastError();
-    request.reset();
-    return error;
-  }
-  request_ = std::move(request);
+  const DWORD opened = Keep(
+      InternetHandle(::WinHttpOpenRequest(
+          connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+          WINHTTP_DEFAULT_ACCEPT_TYPES,
+          WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0))),
+      request_);
+  if (opened != 0) return opened;
   ::WinHttpSetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
   ApplyProxy(request_.get(), proxy_);

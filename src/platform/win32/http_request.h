@@ -74,6 +74,9 @@ class AsyncHttp {
  private:
   Wait Await(DWORD timeoutMs, DWORD& value, DWORD& error);
   bool Adopt(HINTERNET handle);
+  // Stores an adopted `handle` in `slot`; otherwise closes it and returns
+  // the error of its opening or adoption.
+  DWORD Keep(InternetHandle handle, InternetHandle& slot);
   // Until WinHTTP has let go of every closed handle; false when `cancel`
   // (if not null) was set first.
   bool WaitForClosings(HANDLE cancel);
