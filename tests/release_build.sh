@@ -66,23 +66,23 @@ mkdir -p "$P"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$P/ca.key" -out "$P/ca.crt" -days 2 \
   -subj "/CN=Zarvelo Test Authority" -addext "basicConstraints=critical,CA:true" \
   -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -keyout "$P/sign.key" -out "$P/sign.csr" \
-  -subj "/CN=Zarvelo Test Publisher" 2>/dev/null
-printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-  >"$P/sign.ext"
-openssl x509 -req -in "$P/sign.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreateserial -days 2 \
-  -extfile "$P/sign.ext" -out "$P/sign.crt" 2>/dev/null
+# issue NAME SUBJECT EXTENDED-KEY-USAGE: $P/NAME.key and a $P/NAME.crt the CA
+# signed.
+issue() {
+  openssl req -newkey rsa:2048 -nodes -keyout "$P/$1.key" -out "$P/$1.csr" \
+    -subj "/CN=$2" 2>/dev/null
+  printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
+    "$3" >"$P/$1.ext"
+  openssl x509 -req -in "$P/$1.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreateserial \
+    -days 2 -extfile "$P/$1.ext" -out "$P/$1.crt" 2>/dev/null
+}
+issue sign "Zarvelo Test Publisher" codeSigning
 openssl pkcs12 -export -inkey "$P/sign.key" -in "$P/sign.crt" -certfile "$P/ca.crt" \
   -passout pass:'pa$$ word' -out "$P/sign.pfx"
 
 # A time-stamp authority the same CA certified, answering RFC 3161 requests
 # over HTTP on a free loopback port.
-openssl req -newkey rsa:2048 -nodes -keyout "$P/tsa.key" -out "$P/tsa.csr" \
-  -subj "/CN=Zarvelo Test Time Stamps" 2>/dev/null
-printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' \
-  >"$P/tsa.ext"
-openssl x509 -req -in "$P/tsa.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreateserial -days 2 \
-  -extfile "$P/tsa.ext" -out "$P/tsa.crt" 2>/dev/null
+issue tsa "Zarvelo Test Time Stamps" critical,timeStamping
 echo 01 >"$P/tsa.serial"
 printf '%s\n' "[tsa]" "default_tsa = test_tsa" "[test_tsa]" "serial = $P/tsa.serial" \
   "signer_cert = $P/tsa.crt" "signer_key = $P/tsa.key" "certs = $P/tsa.crt" \
