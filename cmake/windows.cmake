@@ -25,10 +25,17 @@ add_library(zarvelo_win32 STATIC
   src/platform/win32/single_instance.cpp
   src/platform/win32/ui_queue.cpp
   src/platform/win32/dpi.cpp
-  src/platform/win32/long_path.cpp)
+  src/platform/win32/long_path.cpp
+  src/platform/win32/system_library.cpp)
 target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
+if(ZARVELO_EMULATE_WINDOWS7)
+  if(NOT ZARVELO_BUILD_TESTS)
+    message(FATAL_ERROR "ZARVELO_EMULATE_WINDOWS7 is for test builds only")
+  endif()
+  target_compile_definitions(zarvelo_win32 PUBLIC ZARVELO_EMULATE_WINDOWS7)
+endif()
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
 target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic winhttp bcrypt ntdll comctl32 shell32 ole32 gdi32 user32)
 
