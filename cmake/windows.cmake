@@ -26,6 +26,7 @@ add_library(zarvelo_win32 STATIC
   src/platform/win32/ui_queue.cpp
   src/platform/win32/dpi.cpp
   src/platform/win32/long_path.cpp
+  src/platform/win32/system_apis.cpp
   src/platform/win32/system_library.cpp)
 target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
@@ -37,7 +38,10 @@ if(ZARVELO_EMULATE_WINDOWS7)
   target_compile_definitions(zarvelo_win32 PUBLIC ZARVELO_EMULATE_WINDOWS7)
 endif()
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
-target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic winhttp bcrypt ntdll comctl32 shell32 ole32 gdi32 user32)
+# Only DLLs on the system's known-DLL list (and comctl32, which the manifest
+# binds): winhttp and bcrypt come from System32 at run time
+# (src/platform/win32/system_library.h).
+target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic ntdll comctl32 shell32 ole32 gdi32 user32)
 
 # Size: the program catches no exceptions, so it is built without exception
 # support and unwind tables (src/app/lean_runtime.cpp ends it where a throw

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Fails when a Windows program imports anything Windows 7 SP1 lacks.
+"""Fails when a program imports what Windows 7 SP1 lacks, or a DLL sought beside it.
 
     tests/check_win7_imports.py [--allowlist FILE] [--dump] EXE...
 
@@ -18,6 +18,17 @@ import argparse
 import os
 import struct
 import sys
+
+# The only DLLs the installer may import directly. Windows loads the ones on
+# its known-DLL list (and ntdll, always there) from System32 whatever sits
+# beside the program, and comctl32 through the manifest's side-by-side
+# binding. Any other import would be looked for in the installer's own
+# folder (usually Downloads) first: those are loaded from System32 at run
+# time instead.
+DIRECT_IMPORTS = {
+    "advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ntdll.dll",
+    "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
+}
 
 IMPORT_DIRECTORY = 1
 DELAY_IMPORT_DIRECTORY = 13
@@ -184,6 +195,10 @@ def check(path, allowed):
     problems = []
     count = 0
     for dll, functions in imports:
+        if dll.lower() not in DIRECT_IMPORTS:
+            problems.append("  %s: not a known DLL, so it would be looked for beside the program"
+                            % dll)
+            continue
         common = allowed.get((dll.lower(), None))
         own = allowed.get((dll.lower(), pe.machine))
         if common is None and own is None:

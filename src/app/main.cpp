@@ -18,6 +18,7 @@
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/single_instance.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_worker.h"
 #include "resources/resource.h"
@@ -129,5 +130,7 @@ void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Before anything can load a DLL: none from the installer's own folder.
+  zarvelo::win32::RestrictDllSearchToSystem32();
   return zarvelo::Run(instance, showCommand);
 }

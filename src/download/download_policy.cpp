@@ -63,6 +63,23 @@ std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade) {
   return outcome.retryAfterMs > wait ? outcome.retryAfterMs : wait;
 }
 
+TlsVersions TlsFallback(TlsVersions refused) {
+  return refused == TlsVersions::kTls12And13 ? TlsVersions::kTls12 : TlsVersions::kNone;
+}
+
+SendAgain ChooseSendAgain(SendAgainReason reason, int sentAgain) {
+  // A server or proxy that keeps asking is not asked forever.
+  if (sentAgain >= kMaxSendsAgain) return SendAgain::kNo;
+  switch (reason) {
+    case SendAgainReason::kResendAsked:
+      return SendAgain::kAsItIs;
+    case SendAgainReason::kCertificateAsked:
+      return SendAgain::kWithoutCertificate;
+    default:
+      return SendAgain::kNo;
+  }
+}
+
 ProxyLogon ChooseProxyLogon(const ProxyChallenge& challenge) {
   if (challenge.answeredBefore) return ProxyLogon::kNone;
   if (challenge.negotiate) return ProxyLogon::kNegotiate;

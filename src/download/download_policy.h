@@ -1,6 +1,7 @@
 // What the download service decides on its own, without the network: which
-// failed requests are worth another try and how long to wait first, and
-// whether a proxy that asks who the user is gets the user's logon.
+// TLS versions it asks for, which failed requests are worth another try and
+// how long to wait first, which are sent again at once, and whether a proxy
+// that asks who the user is gets the user's logon.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,28 @@ inline constexpr std::int64_t kLongestRetryAfterMs = 10000;
 // How long to wait before another try after the `attemptsMade`-th attempt
 // ended as `outcome`, or kNoRetry.
 std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade);
+
+// The TLS versions a session asks Windows for. Nothing older than TLS 1.2
+// is ever used: a download that cannot have it fails before a byte is sent.
+enum class TlsVersions { kTls12And13, kTls12, kNone };
+
+// What to ask for after Windows refused `refused`. Windows 7 and Windows 10
+// before TLS 1.3 refuse the 1.3 flag; Windows 7 without its TLS update
+// refuses 1.2 too.
+TlsVersions TlsFallback(TlsVersions refused);
+
+// Why WinHTTP asks for a request to be sent again: it answered an
+// authentication challenge itself (ERROR_WINHTTP_RESEND_REQUEST), or the
+// server asked for a client certificate, which the installer has none of
+// (ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED).
+enum class SendAgainReason { kNone, kResendAsked, kCertificateAsked };
+enum class SendAgain { kNo, kAsItIs, kWithoutCertificate };
+
+inline constexpr int kMaxSendsAgain = 3;
+
+// Whether a request whose send or answer failed for `reason` goes out
+// again, after `sentAgain` repeats of it in this attempt.
+SendAgain ChooseSendAgain(SendAgainReason reason, int sentAgain);
 
 // Answering a proxy's 407: the schemes it offers and whether this request
 // already answered one.

@@ -93,6 +93,26 @@ TEST(ProxyLogonPolicy, OnlyIntegratedSchemesGetTheUsersLogonAndOnlyOnce) {
   for (const Case& c : cases) EXPECT_EQ(ChooseProxyLogon(c.challenge), c.logon);
 }
 
+TEST(SendAgainPolicy, WhatWindowsAsksToResendGoesOutAgainAtMostThreeTimes) {
+  struct Case {
+    SendAgainReason reason;
+    int sentAgain;
+    SendAgain decision;
+  } cases[] = {
+      {SendAgainReason::kResendAsked, 0, SendAgain::kAsItIs},
+      {SendAgainReason::kResendAsked, 2, SendAgain::kAsItIs},
+      {SendAgainReason::kResendAsked, 3, SendAgain::kNo},
+      {SendAgainReason::kCertificateAsked, 0, SendAgain::kWithoutCertificate},
+      {SendAgainReason::kCertificateAsked, 3, SendAgain::kNo},
+      {SendAgainReason::kNone, 0, SendAgain::kNo},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseSendAgain(c.reason, c.sentAgain), c.decision) << c.sentAgain;
+  // Refused TLS versions: 1.3 is dropped, 1.2 never is.
+  EXPECT_EQ(TlsFallback(TlsVersions::kTls12And13), TlsVersions::kTls12);
+  EXPECT_EQ(TlsFallback(TlsVersions::kTls12), TlsVersions::kNone);
+}
+
 TEST(PluginBody, WebPagesAreToldApartFromThePlugin) {
   struct Case {
     std::string start;

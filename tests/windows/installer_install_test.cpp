@@ -117,6 +117,29 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
   EXPECT_TRUE(left.value_or(std::string()).empty());
 }
 
+// Windows looks for a DLL that is not on its known-DLL list beside the
+// program first (usually Downloads); Wine does too when told to prefer
+// native DLLs. Planted ones must neither stop the installer nor run.
+TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+  ScratchFolder downloads(L"zarvelo-downloads");
+  const std::wstring exe = downloads.path() + L"\\Zarvelo _Plugin_for_cdr.exe";
+  ASSERT_TRUE(::CopyFileW(InstallerPath().c_str(), exe.c_str(), TRUE));
+  const std::wstring planted = FromUnixPath(ZARVELO_PLANTED_DLLS_UNIX_PATH);
+  const std::wstring dlls[] = {L"winhttp.dll", L"bcrypt.dll"};
+  for (const std::wstring& dll : dlls) {
+    ASSERT_TRUE(::CopyFileW((planted + L"\\" + dll).c_str(),
+                            (downloads.path() + L"\\" + dll).c_str(), TRUE));
+  }
+  TestProfile profile({k2020});
+  ASSERT_TRUE(SetMode("ok"));
+  InstallerSession installer(profile, exe,
+                             {{L"WINEDLLOVERRIDES", L"mscoree,mshtml=;winhttp,bcrypt=n,b"}});
+  ASSERT_TRUE(installer.window()) << "no window beside the planted DLLs";
+  ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
+  for (const std::wstring& dll : dlls)
+    EXPECT_FALSE(Exists(downloads.path() + L"\\" + dll + L".loaded")) << "a planted DLL ran";
+}
+
 TEST(InstallerInstall, WithAKeyOnlyAPluginItSignedIsInstalled) {
   struct Case {
     const char* signature;

@@ -1,20 +1,22 @@
 #include "platform/win32/http_request.h"
 
+#include <climits>
+
 #include "platform/win32/lock.h"
 #include "platform/win32/tls.h"
+#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 
 struct AsyncHttp::Signals {
   KernelHandle completed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  KernelHandle closed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  // Released once for each handle WinHTTP has let go of.
+  KernelHandle closed{::CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr)};
   SRWLOCK lock = SRWLOCK_INIT;
   // The one operation in flight: whether it completed, and how.
   bool completion = false;
   DWORD value = 0;
   DWORD error = 0;
-  // Handles WinHTTP has let go of.
-  LONG closings = 0;
 };
 
 namespace {
@@ -56,10 +58,15 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
       Complete(*s, 0, error != 0 ? error : ERROR_WINHTTP_INTERNAL_ERROR);
       break;
     }
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-      ::InterlockedIncrement(&s->closings);
-      ::SetEvent(s->closed.get());
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
+      // The owner frees the signals as soon as it has counted the last
+      // closing, possibly while this thread is still in here. So the count
+      // is the semaphore itself: the handle is read first, and releasing it
+      // is the last thing this callback does with anything of ours.
+      const HANDLE closed = s->closed.get();
+      ::ReleaseSemaphore(closed, 1, nullptr);
       break;
+    }
     default:
       break;
   }
@@ -77,7 +84,7 @@ bool ParseHttpUrl(const std::wstring& url, HttpTarget& target) {
   parts.dwStructSize = sizeof parts;
   parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength =
       parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (url.empty() || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+  if (url.empty() || !WinHttp().CrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
     return false;
   if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
       parts.dwHostNameLength == 0) {
@@ -111,7 +118,7 @@ AsyncHttp::~AsyncHttp() {
 bool AsyncHttp::Adopt(HINTERNET handle) {
   // Every handle carries the signals, so its closing is reported there.
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(signals_.get());
-  if (!::WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+  if (!WinHttp().SetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
     return false;
   ++adopted_;
   return true;
@@ -127,9 +134,10 @@ DWORD AsyncHttp::Keep(InternetHandle handle, InternetHandle& slot) {
 bool AsyncHttp::WaitForClosings(HANDLE cancel) {
   const LONG open = (session_ ? 1 : 0) + (connection_ ? 1 : 0) + (request_ ? 1 : 0);
   HANDLE waits[] = {signals_->closed.get(), cancel};
-  while (::InterlockedCompareExchange(&signals_->closings, 0, 0) < adopted_ - open) {
+  while (closings_ < adopted_ - open) {
     if (::WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
       return false;
+    ++closings_;
   }
   return true;
 }
@@ -140,7 +148,7 @@ DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
   if (!signals_->completed || !signals_->closed) return LastError();
   InternetHandle session = OpenSession(target.url, target.host, proxy_);
   if (!session) return LastError();
-  if (::WinHttpSetStatusCallback(
+  if (WinHttp().SetStatusCallback(
           session.get(), OnStatus,
           WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
           0) == WINHTTP_INVALID_STATUS_CALLBACK ||
@@ -148,28 +156,35 @@ DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
     return LastError();  // closed unseen: no closing will be reported
   }
   session_ = std::move(session);
-  RequireSecureTransport(session_.get());
-  ::WinHttpSetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
+  const DWORD secure = RequireSecureTransport(session_.get());
+  if (secure != 0) return secure;
+  WinHttp().SetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
 
-  return Keep(InternetHandle(::WinHttpConnect(session_.get(), target.host.c_str(), target.port, 0)),
+  return Keep(InternetHandle(WinHttp().Connect(session_.get(), target.host.c_str(), target.port, 0)),
               connection_);
 }
 
 DWORD AsyncHttp::NewRequest() {
   CloseRequest();
   const DWORD opened = Keep(
-      InternetHandle(::WinHttpOpenRequest(
+      InternetHandle(WinHttp().OpenRequest(
           connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
           WINHTTP_DEFAULT_ACCEPT_TYPES,
           WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0))),
       request_);
   if (opened != 0) return opened;
-  ::WinHttpSetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
+  WinHttp().SetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
   ApplyProxy(request_.get(), proxy_);
+  // The logged-on user's credentials go to proxies and intranet servers
+  // only, never to a server on the Internet; stated, not left to the
+  // system's default.
+  DWORD logonPolicy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM;
+  WinHttp().SetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logonPolicy,
+                      sizeof logonPolicy);
   // Always the server's current file, never a copy a cache kept.
-  ::WinHttpAddRequestHeaders(request_.get(), kNoCacheHeaders, static_cast<DWORD>(-1),
+  WinHttp().AddRequestHeaders(request_.get(), kNoCacheHeaders, static_cast<DWORD>(-1),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   return 0;
 }
@@ -208,7 +223,7 @@ Wait AsyncHttp::Await(DWORD timeoutMs, DWORD& value, DWORD& error) {
 
 Wait AsyncHttp::Send(DWORD timeoutMs, DWORD& error) {
   if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return Wait::kCancelled;
-  if (!::WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+  if (!WinHttp().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     error = LastError();
     return Wait::kDone;
@@ -217,8 +232,13 @@ Wait AsyncHttp::Send(DWORD timeoutMs, DWORD& error) {
   return Await(timeoutMs, ignored, error);
 }
 
+bool AsyncHttp::DeclineClientCertificate() {
+  return WinHttp().SetOption(request_.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                             WINHTTP_NO_CLIENT_CERT_CONTEXT, 0) != FALSE;
+}
+
 Wait AsyncHttp::Receive(DWORD timeoutMs, DWORD& error) {
-  if (!::WinHttpReceiveResponse(request_.get(), nullptr)) {
+  if (!WinHttp().ReceiveResponse(request_.get(), nullptr)) {
     error = LastError();
     return Wait::kDone;
   }
@@ -228,7 +248,7 @@ Wait AsyncHttp::Receive(DWORD timeoutMs, DWORD& error) {
 
 Wait AsyncHttp::QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error) {
   available = 0;
-  if (!::WinHttpQueryDataAvailable(request_.get(), nullptr)) {
+  if (!WinHttp().QueryDataAvailable(request_.get(), nullptr)) {
     error = LastError();
     return Wait::kDone;
   }
@@ -238,7 +258,7 @@ Wait AsyncHttp::QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error) 
 Wait AsyncHttp::Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error) {
   got = 0;
   if (size > kBufferSize) size = kBufferSize;
-  if (!::WinHttpReadData(request_.get(), buffer_.get(), size, nullptr)) {
+  if (!WinHttp().ReadData(request_.get(), buffer_.get(), size, nullptr)) {
     error = LastError();
     return Wait::kDone;
   }
@@ -248,7 +268,7 @@ Wait AsyncHttp::Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error) {
 DWORD AsyncHttp::StatusCode() const {
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!::WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttp().QueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
     return 0;
@@ -258,12 +278,12 @@ DWORD AsyncHttp::StatusCode() const {
 
 std::optional<std::wstring> AsyncHttp::Header(DWORD query) const {
   DWORD size = 0;
-  ::WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX,
+  WinHttp().QueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX,
                         WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
   if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
   std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (!::WinHttpQueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(),
+  if (!WinHttp().QueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(),
                              &size, WINHTTP_NO_HEADER_INDEX)) {
     return std::nullopt;
   }

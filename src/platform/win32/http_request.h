@@ -55,6 +55,9 @@ class AsyncHttp {
   // Each starts one operation and waits at most `timeoutMs` for it. With
   // kDone, `error` is 0 or the operation's Windows error.
   Wait Send(DWORD timeoutMs, DWORD& error);
+  // Tells the request to go without a client certificate when the server
+  // asks for one; false when WinHTTP refused.
+  bool DeclineClientCertificate();
   Wait Receive(DWORD timeoutMs, DWORD& error);
   Wait QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error);
   // Reads at most `size` (up to kBufferSize) bytes into buffer(). Ask for
@@ -87,7 +90,8 @@ class AsyncHttp {
   HttpTarget target_;
   ProxyChoice proxy_;
   DWORD stallMs_ = 0;
-  LONG adopted_ = 0;  // handles whose closing will be reported
+  LONG adopted_ = 0;   // handles whose closing will be reported
+  LONG closings_ = 0;  // of those, closings seen
   InternetHandle session_;
   InternetHandle connection_;
   InternetHandle request_;

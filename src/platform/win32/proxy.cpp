@@ -2,6 +2,9 @@
 
 #include "download/download_policy.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/lock.h"
+#include "platform/win32/system_library.h"
+#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -27,13 +30,13 @@ bool IsLoopback(const std::wstring& host) {
 ProxyChoice ProxyFromUserSettings(const std::wstring& url) {
   ProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
-  if (!::WinHttpGetIEProxyConfigForCurrentUser(&user)) return choice;
+  if (!WinHttp().GetIEProxyConfigForCurrentUser(&user)) return choice;
   const GlobalString autoConfigUrl(user.lpszAutoConfigUrl);
   const GlobalString manualProxy(user.lpszProxy);
   const GlobalString manualBypass(user.lpszProxyBypass);
 
   if (user.fAutoDetect || autoConfigUrl) {
-    const InternetHandle finder(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+    const InternetHandle finder(WinHttp().Open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (user.fAutoDetect) {
@@ -46,7 +49,7 @@ ProxyChoice ProxyFromUserSettings(const std::wstring& url) {
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO found{};
-    if (finder && ::WinHttpGetProxyForUrl(finder.get(), url.c_str(), &options, &found)) {
+    if (finder && WinHttp().GetProxyForUrl(finder.get(), url.c_str(), &options, &found)) {
       const GlobalString proxy(found.lpszProxy);
       const GlobalString bypass(found.lpszProxyBypass);
       choice.named = found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy;
@@ -63,8 +66,29 @@ ProxyChoice ProxyFromUserSettings(const std::wstring& url) {
   return choice;
 }
 
+// Working out the proxy can take seconds with auto-detection on, so it is
+// done once per run (all downloads go to one server) and remembered.
+ProxyChoice RememberedProxyFor(const std::wstring& url, const std::wstring& host) {
+  static SRWLOCK lock = SRWLOCK_INIT;
+  static bool known = false;
+  static std::wstring knownHost;
+  static ProxyChoice knownChoice;
+  {
+    ExclusiveLock held(lock);
+    if (known && ::CompareStringOrdinal(knownHost.c_str(), -1, host.c_str(), -1, TRUE) ==
+                     CSTR_EQUAL)
+      return knownChoice;
+  }
+  const ProxyChoice choice = ProxyFromUserSettings(url);
+  ExclusiveLock held(lock);
+  known = true;
+  knownHost = host;
+  knownChoice = choice;
+  return choice;
+}
+
 InternetHandle OpenAsync(DWORD accessType) {
-  return InternetHandle(::WinHttpOpen(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
+  return InternetHandle(WinHttp().Open(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
 }
 
@@ -76,10 +100,12 @@ InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, Pr
   if (IsLoopback(host)) return OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
   // Windows 8.1 and later pick the proxy themselves, the way the system's
   // own programs do; older ones refuse this access type.
-  InternetHandle session = OpenAsync(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY);
-  if (session) return session;
-  session = OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
-  if (session) proxy = ProxyFromUserSettings(url);
+  if (!kEmulateWindows7) {
+    InternetHandle session = OpenAsync(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY);
+    if (session) return session;
+  }
+  InternetHandle session = OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
+  if (session) proxy = RememberedProxyFor(url, host);
   return session;
 }
 
@@ -91,12 +117,12 @@ void ApplyProxy(HINTERNET request, const ProxyChoice& proxy) {
   info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
   info.lpszProxy = name.data();
   info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
-  ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+  WinHttp().SetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
 }
 
 bool AnswerProxyChallenge(HINTERNET request, bool answeredBefore) {
   DWORD supported = 0, first = 0, target = 0;
-  if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target) ||
+  if (!WinHttp().QueryAuthSchemes(request, &supported, &first, &target) ||
       target != WINHTTP_AUTH_TARGET_PROXY) {
     return false;
   }
@@ -109,7 +135,7 @@ bool AnswerProxyChallenge(HINTERNET request, bool answeredBefore) {
   const DWORD scheme =
       logon == ProxyLogon::kNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE : WINHTTP_AUTH_SCHEME_NTLM;
   // No name and password: the logged-on user's own.
-  return ::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
+  return WinHttp().SetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
                                  nullptr) != FALSE;
 }
 

@@ -10,17 +10,18 @@
 
 #include "platform/digest.h"
 #include "platform/error.h"
+#include "platform/win32/cng_api.h"
 #include "platform/win32/handles.h"
 
 namespace zarvelo::win32 {
 
 namespace detail {
 inline BCRYPT_ALG_HANDLE NullAlgorithm() { return nullptr; }
-inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) { Cng().CloseAlgorithmProvider(h, 0); }
 inline BCRYPT_HASH_HANDLE NullHash() { return nullptr; }
-inline void DestroyHash(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+inline void DestroyHash(BCRYPT_HASH_HANDLE h) { Cng().DestroyHash(h); }
 inline BCRYPT_KEY_HANDLE NullKey() { return nullptr; }
-inline void DestroyKey(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
+inline void DestroyKey(BCRYPT_KEY_HANDLE h) { Cng().DestroyKey(h); }
 }  // namespace detail
 
 // BCryptOpenAlgorithmProvider and BCryptCreateHash results.

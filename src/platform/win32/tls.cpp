@@ -1,18 +1,41 @@
 #include "platform/win32/tls.h"
 
-namespace zarvelo::win32 {
+#include "download/download_policy.h"
+#include "platform/win32/system_library.h"
+#include "platform/win32/winhttp_api.h"
 
-void RequireSecureTransport(HINTERNET session) {
+namespace zarvelo::win32 {
+namespace {
+
+bool AskFor(HINTERNET session, TlsVersions versions) {
+  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+  if (versions == TlsVersions::kTls12And13) {
+    // Refused as Windows 7 refuses it.
+    if (kEmulateWindows7) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    protocols |= WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+  }
+  return WinHttp().SetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                             sizeof protocols) != FALSE;
+}
+
+}  // namespace
+
+DWORD RequireSecureTransport(HINTERNET session) {
   // Windows 7 offers only SSL 3 and TLS 1.0 unless asked for more; systems
-  // that do not know TLS 1.3 refuse the whole value.
-  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-  if (!::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
-                          sizeof protocols)) {
-    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+  // that do not know TLS 1.3 refuse the whole value. Falling back to their
+  // defaults would mean an old protocol, so a refusal of TLS 1.2 ends the
+  // download instead.
+  TlsVersions versions = TlsVersions::kTls12And13;
+  while (!AskFor(session, versions)) {
+    versions = TlsFallback(versions);
+    if (versions == TlsVersions::kNone) return ERROR_WINHTTP_SECURE_FAILURE;
   }
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-  ::WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+  WinHttp().SetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+  return 0;
 }
 
 }  // namespace zarvelo::win32

@@ -6,7 +6,9 @@
 
 namespace zarvelo::win32 {
 
-// TLS 1.2 or newer, and no redirect from https to http.
-void RequireSecureTransport(HINTERNET session);
+// TLS 1.2 or newer, and no redirect from https to http. 0, or
+// ERROR_WINHTTP_SECURE_FAILURE when Windows offers nothing as new as
+// TLS 1.2: then nothing may be sent.
+DWORD RequireSecureTransport(HINTERNET session);
 
 }  // namespace zarvelo::win32

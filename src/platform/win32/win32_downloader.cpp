@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/win32/http_request.h"
 #include "platform/win32/partial_file.h"
+#include "platform/win32/winhttp_api.h"
 #include "platform/win32/winhttp_errors.h"
 
 // A transfer is up to kMaxAttempts requests: transient faults are tried
@@ -92,19 +93,49 @@ void ReportProgress(const std::shared_ptr<Transfer>& t, std::uint64_t received,
   });
 }
 
+SendAgainReason SendAgainReasonOf(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_RESEND_REQUEST:
+      return SendAgainReason::kResendAsked;
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+      return SendAgainReason::kCertificateAsked;
+    default:
+      return SendAgainReason::kNone;
+  }
+}
+
+// After a failed send or receive: true when the request goes out again, as
+// WinHTTP asks when it has answered a proxy's or server's challenge itself,
+// or when a server asks for a client certificate.
+bool PrepareSendAgain(AsyncHttp& http, DWORD error, int& sentAgain) {
+  const SendAgain decision = ChooseSendAgain(SendAgainReasonOf(error), sentAgain);
+  if (decision == SendAgain::kNo) return false;
+  if (decision == SendAgain::kWithoutCertificate && !http.DeclineClientCertificate()) return false;
+  ++sentAgain;
+  return true;
+}
+
 // Sends the request and waits for the answer's headers; a proxy that asks
 // for the user's logon gets it once.
 AttemptOutcome Ask(Transfer& t, AsyncHttp& http, DWORD& status) {
   bool answeredProxy = false;
+  int sentAgain = 0;
   for (;;) {
     DWORD error = 0;
     Wait wait = http.Send(kSendLimitMs, error);
     if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0) return WinHttpFailure(error);
+    if (error != 0) {
+      if (PrepareSendAgain(http, error, sentAgain)) continue;
+      return WinHttpFailure(error);
+    }
     const ULONGLONG sent = ::GetTickCount64();
     wait = http.Receive(t.stallTimeoutMs + kStallGraceMs, error);
     if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0) return Stalled(sent, t.stallTimeoutMs) ? Stall() : WinHttpFailure(error);
+    if (error != 0) {
+      if (Stalled(sent, t.stallTimeoutMs)) return Stall();
+      if (PrepareSendAgain(http, error, sentAgain)) continue;
+      return WinHttpFailure(error);
+    }
     status = http.StatusCode();
     t.httpStatus = status;
     if (status != HTTP_STATUS_PROXY_AUTH_REQ || !AnswerProxyChallenge(http.request(), answeredProxy))
@@ -113,9 +144,10 @@ AttemptOutcome Ask(Transfer& t, AsyncHttp& http, DWORD& status) {
   }
 }
 
-// One request: on success the body is in the file and `digest` is its hash.
+// One request: on success `download` says which file the body is in and
+// its hash.
 AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
-                       Sha256Digest& digest) {
+                       DownloadResult& download) {
   Transfer& t = *shared;
   t.httpStatus = 0;
   const DWORD opened = http.NewRequest();
@@ -178,7 +210,8 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   if (length && received != *length) return Ended(AttemptEnd::kDropped, kInetEDownloadFailure);
   const Result<Sha256Digest> kept = file.Keep();
   if (!kept.ok()) return FileFailure(kept.status().error());
-  digest = kept.value();
+  download.sha256 = kept.value();
+  download.file = file.path();
   ReportProgress(shared, received, length.value_or(0));
   return Ended(AttemptEnd::kComplete, 0);
 }
@@ -194,6 +227,11 @@ void Report(const std::shared_ptr<Transfer>& t, const DownloadResult& download) 
 
 void Run(const std::shared_ptr<Transfer>& t) {
   DownloadResult download;
+  if (WinHttp().loadError != 0) {
+    download.result = HResultFromWin32(WinHttp().loadError);
+    Report(t, download);
+    return;
+  }
   HttpTarget target;
   if (!ParseHttpUrl(t->url, target)) {
     download.result = kInetEInvalidUrl;
@@ -210,7 +248,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
     return;
   }
   for (int attempt = 1;; ++attempt) {
-    const AttemptOutcome outcome = Attempt(t, http, download.sha256);
+    const AttemptOutcome outcome = Attempt(t, http, download);
     if (t->cancelled) return;
     const std::int64_t wait = RetryWaitMs(outcome, attempt);
     if (outcome.end == AttemptEnd::kComplete || wait == kNoRetry) {
