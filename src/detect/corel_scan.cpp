@@ -58,7 +58,11 @@ void DetectCorelVersions(const Environment& env, const FileSystem& fs,
   versionNames.clear();
   versionPaths.clear();
 
-  for (const std::wstring& root : CorelRoots(env)) {
+  const std::vector<std::wstring> roots = CorelRoots(env);
+  for (const std::wstring& root : roots) {
+    // The roaming folder Windows knows comes last; where it was redirected,
+    // the local one is often a stale copy that CorelDRAW no longer reads.
+    const bool knownFolder = &root == &roots.back() && roots.size() > 1;
     if (!fs.FolderExists(root)) continue;
     const Result<Folder> corel = fs.GetFolder(root);
     if (!corel.ok()) continue;
@@ -73,6 +77,16 @@ void DetectCorelVersions(const Environment& env, const FileSystem& fs,
       const bool known = std::any_of(versionPaths.begin(), versionPaths.end(),
                                      [&](const std::wstring& p) { return SamePath(p, drawPath); });
       if (known || !fs.FolderExists(drawPath)) return;
+      // A version in both: one button, installing where CorelDRAW looks.
+      const auto sameName = std::find_if(
+          versionNames.begin(), versionNames.end(),
+          [&](const std::wstring& name) { return SamePath(name, sub.Name); });
+      if (knownFolder && sameName != versionNames.end()) {
+        const auto i = static_cast<std::size_t>(sameName - versionNames.begin());
+        versionNames[i] = sub.Name;
+        versionPaths[i] = drawPath;
+        return;
+      }
       versionNames.push_back(sub.Name);
       versionPaths.push_back(drawPath);
     });

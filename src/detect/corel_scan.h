@@ -11,7 +11,10 @@ namespace zarvelo {
 // Finds the CorelDRAW versions with a profile folder in the roaming Corel
 // folders (CorelRoots). Entry i of versionNames is a folder name as stored;
 // entry i of versionPaths is that folder's full path + "\Draw". A version
-// folder reached through both roots is listed once, under the first.
+// folder reached through both roots is listed once. A version whose name is
+// under both roots (a stale local copy beside a redirected roaming folder)
+// is listed once too, in the place of the first, as it is under the roaming
+// folder Windows knows.
 // Never reports a failure: a failing scan yields what it found so far.
 void DetectCorelVersions(const Environment& env, const FileSystem& fs,
                          std::vector<std::wstring>& versionNames,

@@ -47,8 +47,9 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
   });
 }
 
-void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& tempFile,
+void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& requestedFile,
                               const DownloadResult& download) {
+  const std::wstring tempFile = ReceivedFile(download, requestedFile);
   if (download.result != 0) {
     FailDownload(download.result);
     return;

@@ -86,9 +86,10 @@ void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifi
   net.Start(downloadUrl + kSignatureSuffix, signatureFile,
             [&fs, &net, &publisherKey, received, signatureFile,
              verdict = std::move(verdict)](const DownloadResult& fetched) {
-              const std::int32_t code = Judge(fs, publisherKey, received, signatureFile,
-                                              fetched.result, net.LastHttpStatus());
-              (void)fs.KillFile(signatureFile);  // read once, never needed again
+              const std::wstring& file = ReceivedFile(fetched, signatureFile);
+              const std::int32_t code =
+                  Judge(fs, publisherKey, received, file, fetched.result, net.LastHttpStatus());
+              (void)fs.KillFile(file);  // read once, never needed again
               verdict(code);
             });
 }

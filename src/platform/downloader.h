@@ -15,7 +15,18 @@ struct DownloadResult {
   // With result 0: the SHA-256 of the bytes received, taken as they came,
   // so that whoever uses the file can check it still holds them.
   Sha256Digest sha256{};
+  // With result 0: the file the bytes are in. The one asked for, unless its
+  // name was still held by another program (a scanner reading the last
+  // attempt's file): then a fresh name beside it.
+  std::wstring file;
 };
+
+// The file a finished download wrote: `download.file`, or the one asked for
+// from a downloader that does not say.
+inline const std::wstring& ReceivedFile(const DownloadResult& download,
+                                        const std::wstring& requested) {
+  return download.file.empty() ? requested : download.file;
+}
 
 // The URL download service. One transfer at a time.
 class Downloader {

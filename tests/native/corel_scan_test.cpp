@@ -92,6 +92,12 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
   fs.AddFolder(in2020);
   fs.AddFolder(in2022);
   fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");  // below the drive root
+  // Redirected elsewhere, with 2020 in both: the local copy is stale.
+  const std::wstring moved = L"D:\\Redirected\\Müller Ωmega\\Roaming";
+  const std::wstring moved2020 = moved + L"\\Corel\\coreldraw graphics suite 2020\\Draw";
+  const std::wstring moved2024 = moved + L"\\Corel\\CorelDRAW Graphics Suite 2024\\Draw";
+  fs.AddFolder(moved2024);
+  fs.AddFolder(moved2020);
 
   struct Case {
     std::optional<std::wstring> profile, roaming;
@@ -103,6 +109,7 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
       {profile, L"c:\\USERS\\Müller Ωmega\\APPDATA\\ROAMING", {in2020}},
       {profile, share, {in2020, in2022}},
       {std::nullopt, share, {in2022}},
+      {profile, moved, {moved2020, moved2024}},
       {std::nullopt, std::nullopt, {}},
   };
   for (const Case& c : cases) {

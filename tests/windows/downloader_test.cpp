@@ -123,6 +123,7 @@ class DownloaderTest : public ::testing::Test {
     bool finished = false;
     std::int32_t result = 1;
     Sha256Digest sha256{};
+    std::wstring file;
     int calls = 0;
   };
   Outcome Download(Win32Downloader& downloader, const std::wstring& url,
@@ -132,6 +133,7 @@ class DownloaderTest : public ::testing::Test {
       EXPECT_EQ(::GetCurrentThreadId(), uiThread_) << "done off the user-interface thread";
       outcome.result = download.result;
       outcome.sha256 = download.sha256;
+      outcome.file = download.file;
       ++outcome.calls;
     });
     outcome.finished = queue_.RunUntil([&] { return outcome.calls > 0; }, kDownloadLimitMs);
@@ -312,11 +314,13 @@ TEST_F(DownloaderTest, WritesToALongUnicodePath) {
   EXPECT_TRUE(data);
 }
 
-// A file someone planted under the download's name and keeps open is never
-// written to: the download fails instead.
+// A file someone planted under the download's name and keeps open (a
+// scanner still reading the last attempt's file) is never written to: the
+// download takes a fresh name beside it and says so.
 TEST_F(DownloaderTest, NeverWritesIntoAFileThatWasThere) {
   ASSERT_TRUE(SetMode("ok", 1000));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
+  const std::wstring fresh = folder_ + L"\\Zarvelo_CDRplugin (2).gip";
   ASSERT_TRUE(WriteBytes(file, "planted"));
   {
     FileHandle held(::CreateFileW(ExtendedPath(file).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -326,7 +330,9 @@ TEST_F(DownloaderTest, NeverWritesIntoAFileThatWasThere) {
     Win32Downloader downloader(Poster());
     const Outcome outcome = Download(downloader, kUrl, file);
     ASSERT_TRUE(outcome.finished);
-    EXPECT_LT(outcome.result, 0);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.file, fresh);
+    EXPECT_TRUE(ReadBytes(fresh) == ExpectedBody(1000));
   }
   EXPECT_EQ(ReadBytes(file).value_or(""), "planted");
 }

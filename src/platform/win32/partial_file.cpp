@@ -5,20 +5,67 @@
 namespace zarvelo::win32 {
 namespace {
 
+// How many names are tried before a held name is reported as a failure.
+constexpr int kFreshNames = 9;
+
 Status LastError() {
   const DWORD error = ::GetLastError();
   return Status(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
 }
 
+// plugin.gip and 2 make "plugin (2).gip", in the same folder.
+std::wstring NumberedName(const std::wstring& path, int n) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  const std::size_t dot = path.find_last_of(L'.');
+  const std::size_t at = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)
+                             ? dot
+                             : path.size();
+  std::wstring numbered = path;
+  numbered.insert(at, L" (" + std::wstring(1, static_cast<wchar_t>(L'0' + n)) + L")");
+  return numbered;
+}
+
+// True when `path` could not be made because a file of that name is still
+// there: deleted but held open, or held so that it could not be deleted.
+// Not for a folder of that name, nor for a folder that cannot be written.
+bool NameIsHeld(const std::wstring& path, DWORD error) {
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_EXISTS && error != ERROR_SHARING_VIOLATION)
+    return false;
+  const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  // A deleted file that is still open cannot even be asked for its
+  // attributes.
+  return ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
-PartialFile::PartialFile(const std::wstring& path) : path_(ExtendedPath(path)) {
+DWORD PartialFile::Create(const std::wstring& path) {
+  const std::wstring extended = ExtendedPath(path);
   // If this fails, creating the file says why.
-  ::DeleteFileW(path_.c_str());
-  file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+  ::DeleteFileW(extended.c_str());
+  file_.reset(::CreateFileW(extended.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) {
-    error_ = LastError().error();
+  return file_ ? 0 : LastError().error();
+}
+
+PartialFile::PartialFile(const std::wstring& path) : path_(path) {
+  DWORD error = Create(path_);
+  // A scanner still reading the last attempt's file keeps its name, even
+  // once deleted (Windows 7 until it lets go): the next free name of the
+  // form "name (2).ext" beside it will do.
+  if (error != 0 && NameIsHeld(path_, error)) {
+    for (int n = 2; n <= kFreshNames; ++n) {
+      const std::wstring fresh = NumberedName(path, n);
+      if (Create(fresh) == 0) {
+        path_ = fresh;
+        error = 0;
+        break;
+      }
+    }
+  }
+  if (error != 0) {
+    error_ = error;
     return;
   }
   // Marked for deletion from the start, so the system removes it even when
@@ -31,7 +78,7 @@ PartialFile::~PartialFile() {
   if (!file_ || kept_) return;
   if (markedForDeletion_) return;  // gone when the handle closes
   file_.reset();
-  ::DeleteFileW(path_.c_str());
+  ::DeleteFileW(ExtendedPath(path_).c_str());
 }
 
 Status PartialFile::Write(const char* data, DWORD size) {

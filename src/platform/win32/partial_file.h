@@ -1,7 +1,7 @@
 // The file a download writes, made new for each attempt: whatever had its
 // name is removed first and the file is created so that it cannot be one
 // that already exists (a file planted in a shared TEMP folder is never
-// written to or used). It goes away again unless the download succeeds,
+// written to or used). When the name is still held, a fresh one is taken. It goes away again unless the download succeeds,
 // even when the process ends in the middle of it.
 #pragma once
 
@@ -25,6 +25,9 @@ class PartialFile {
 
   // Why the file could not be made: 0 when it was.
   DWORD error() const { return error_; }
+  // The file's name: the one asked for, or a fresh one beside it when that
+  // name was still held.
+  const std::wstring& path() const { return path_; }
 
   // Appends the bytes and hashes them.
   Status Write(const char* data, DWORD size);
@@ -33,6 +36,8 @@ class PartialFile {
   Result<Sha256Digest> Keep();
 
  private:
+  // 0, or why `path` could not be made new.
+  DWORD Create(const std::wstring& path);
   bool MarkForDeletion(bool deleteOnClose);
 
   std::wstring path_;
