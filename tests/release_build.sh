@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # What a vendor ships, checked from two copies of this source tree in
 # different folders, as two clones would be:
-#   - both copies build byte-identical installers;
+#   - both copies build byte-identical installers, and tools/build says that
+#     they check no plug-in signature and are unsigned;
 #   - dist/SHA256SUMS checks with sha256sum -c;
-#   - a wrong signing password stops the build and leaves no installer;
-#   - signed with a throwaway certificate authority and time-stamped by a
-#     loopback time-stamp server, both installers verify,
-#     their digests check, and their imports and resources still pass;
-#   - an unsigned build after a signed one is the unsigned build again.
+#   - tools/release refuses, leaving no installer in dist/, without the
+#     publisher key, without the certificate, with a wrong password, with an
+#     ECDSA certificate and with uncommitted changes;
+#   - released with a throwaway RSA certificate authority and time-stamped by
+#     a loopback time-stamp server, both installers carry two signatures
+#     (SHA-1, nested SHA-256) that verify, their digests check, and their
+#     imports and resources still pass;
+#   - an unsigned build after a release is the unsigned build again;
+#   - tools/check-host passes a good loopback host and fails one that sends
+#     no intermediate certificate and one with only post-Windows 7 suites.
 #
 #   tests/release_build.sh OUT
 # leaves the signed installers in OUT/x64 and OUT/x86 for the Wine tests and
@@ -42,14 +48,21 @@ A="$WORK/a"
 B="$WORK/second clone/zarvelo"
 copy_tree "$A"
 copy_tree "$B"
-build() {  # build TREE [VAR=VALUE...]: tools/build in TREE, signing per the variables
-  local tree=$1
-  shift
+# B is a clone with one commit, as tools/release wants.
+git -C "$B" init -q
+git -C "$B" add -A
+git -C "$B" -c user.name=Test -c user.email=test@127.0.0.1 commit -q -m "Release test"
+COMMIT=$(git -C "$B" rev-parse HEAD)
+run_tool() {  # run_tool TOOL TREE [VAR=VALUE...]: tools/TOOL in TREE, with only these variables
+  local tool=$1 tree=$2
+  shift 2
   # From inside the tree: cmake --build --preset reads the presets of the
   # working folder.
   (cd "$tree" && env -u ZARVELO_SIGN_PFX -u ZARVELO_SIGN_PASSWORD -u ZARVELO_SIGN_TIMESTAMP_URL \
-    "$@" tools/build >"$WORK/build.log" 2>&1)
+    -u ZARVELO_SIGN_CAFILE -u ZARVELO_PAYLOAD_PUBLIC_KEY "$@" "tools/$tool" >"$WORK/build.log" 2>&1)
 }
+build() { run_tool build "$@"; }
+release() { run_tool release "$@"; }
 same_installers() {
   cmp "$A/dist/x64/$EXE" "$B/dist/x64/$EXE" && cmp "$A/dist/x86/$EXE" "$B/dist/x86/$EXE"
 }
@@ -58,35 +71,44 @@ digests_check() { (cd "$1/dist" && sha256sum -c SHA256SUMS); }
 build "$A" || { cat "$WORK/build.log"; echo "release: 0 passed, 1 failed"; exit 1; }
 build "$B"
 check "two copies build byte-identical installers" same_installers
+check "tools/build says its installers check no plug-in signature and are unsigned" \
+  grep -q "check no plug-in signature and are unsigned" "$WORK/build.log"
 check "SHA256SUMS checks with sha256sum -c" digests_check "$A"
 
-# A throwaway authority and a code-signing certificate it issued.
+# A throwaway authority, an intermediate one, and certificates they issued.
 P="$WORK/pki"
 mkdir -p "$P"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$P/ca.key" -out "$P/ca.crt" -days 2 \
   -subj "/CN=Zarvelo Test Authority" -addext "basicConstraints=critical,CA:true" \
   -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-# issue NAME SUBJECT EXTENDED-KEY-USAGE: $P/NAME.key and a $P/NAME.crt the CA
-# signed.
+# issue NAME SUBJECT ISSUER DAYS EXTENSION...: $P/NAME.key, RSA or, for a
+# NAME ending in -ec, ECDSA P-256, and a $P/NAME.crt that ISSUER signed.
 issue() {
-  openssl req -newkey rsa:2048 -nodes -keyout "$P/$1.key" -out "$P/$1.csr" \
-    -subj "/CN=$2" 2>/dev/null
-  printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
-    "$3" >"$P/$1.ext"
-  openssl x509 -req -in "$P/$1.csr" -CA "$P/ca.crt" -CAkey "$P/ca.key" -CAcreateserial \
-    -days 2 -extfile "$P/$1.ext" -out "$P/$1.crt" 2>/dev/null
+  local name=$1 subject=$2 issuer=$3 days=$4 newkey=(-newkey rsa:2048)
+  shift 4
+  [[ $name != *-ec ]] || newkey=(-newkey ec -pkeyopt ec_paramgen_curve:P-256)
+  openssl req "${newkey[@]}" -nodes -keyout "$P/$name.key" -out "$P/$name.csr" \
+    -subj "/CN=$subject" 2>/dev/null
+  printf '%s\n' "$@" >"$P/$name.ext"
+  openssl x509 -req -in "$P/$name.csr" -CA "$P/$issuer.crt" -CAkey "$P/$issuer.key" \
+    -CAcreateserial -days "$days" -extfile "$P/$name.ext" -out "$P/$name.crt" 2>/dev/null
 }
-issue sign "Zarvelo Test Publisher" codeSigning
-openssl pkcs12 -export -inkey "$P/sign.key" -in "$P/sign.crt" -certfile "$P/ca.crt" \
-  -passout pass:'pa$$ word' -out "$P/sign.pfx"
+LEAF=(basicConstraints=CA:false keyUsage=critical,digitalSignature)
+for signer in sign sign-ec; do
+  issue "$signer" "Zarvelo Test Publisher" ca 2 "${LEAF[@]}" extendedKeyUsage=codeSigning
+  openssl pkcs12 -export -inkey "$P/$signer.key" -in "$P/$signer.crt" -certfile "$P/ca.crt" \
+    -passout pass:'pa$$ word' -out "$P/$signer.pfx"
+done
+KEY="$WORK/key"
+"$ROOT/tools/make-signing-key" "$KEY" >/dev/null
 
 # A time-stamp authority the same CA certified, answering RFC 3161 requests
 # over HTTP on a free loopback port.
-issue tsa "Zarvelo Test Time Stamps" critical,timeStamping
+issue tsa "Zarvelo Test Time Stamps" ca 2 "${LEAF[@]}" extendedKeyUsage=critical,timeStamping
 echo 01 >"$P/tsa.serial"
 printf '%s\n' "[tsa]" "default_tsa = test_tsa" "[test_tsa]" "serial = $P/tsa.serial" \
   "signer_cert = $P/tsa.crt" "signer_key = $P/tsa.key" "certs = $P/tsa.crt" \
-  "default_policy = 1.2.3.4.1" "digests = sha256" "signer_digest = sha256" \
+  "default_policy = 1.2.3.4.1" "digests = sha1, sha256" "signer_digest = sha256" \
   "ess_cert_id_alg = sha256" >"$P/tsa.cnf"
 python3 - "$P" <<'PY' &
 import http.server, os, subprocess, sys
@@ -115,28 +137,61 @@ trap 'kill $TSA_PID 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do [ -e "$P/tsa.port" ] && break; sleep 0.1; done
 TSA_URL="http://127.0.0.1:$(cat "$P/tsa.port" 2>/dev/null)/"
 
-wrong_password_stops() {
-  ! build "$B" ZARVELO_SIGN_PFX="$P/sign.pfx" ZARVELO_SIGN_PASSWORD=wrong &&
-    grep -q "not the password" "$WORK/build.log" &&
+SIGNING=(ZARVELO_PAYLOAD_PUBLIC_KEY="$KEY/public.pem" ZARVELO_SIGN_PFX="$P/sign.pfx"
+  ZARVELO_SIGN_PASSWORD='pa$$ word' ZARVELO_SIGN_CAFILE="$P/ca.crt")
+# refuses WHY VAR=VALUE...: tools/release in B stops with a message that
+# contains WHY, and leaves none of the installers that were in dist/.
+refuses() {
+  local why=$1 arch
+  shift
+  for arch in x64 x86; do mkdir -p "$B/dist/$arch" && echo old >"$B/dist/$arch/$EXE"; done
+  echo old >"$B/dist/SHA256SUMS"
+  ! release "$B" "$@" && grep -q -- "$why" "$WORK/build.log" &&
     [ ! -e "$B/dist/x64/$EXE" ] && [ ! -e "$B/dist/x86/$EXE" ] && [ ! -e "$B/dist/SHA256SUMS" ]
 }
-check "a wrong password stops the build and leaves no installer" wrong_password_stops
+check "a release without the publisher key is refused" \
+  refuses "ZARVELO_PAYLOAD_PUBLIC_KEY" "${SIGNING[@]:1}"
+check "a release without a certificate is refused" \
+  refuses "ZARVELO_SIGN_PFX (" "${SIGNING[@]:0:1}" "${SIGNING[@]:2}"
+check "a release with a wrong password is refused" \
+  refuses "not the password" "${SIGNING[@]}" ZARVELO_SIGN_PASSWORD=wrong
+check "a release with an ECDSA certificate is refused" \
+  refuses "not RSA" "${SIGNING[@]}" ZARVELO_SIGN_PFX="$P/sign-ec.pfx"
+dirty_tree_refused() {
+  echo "changed" >>"$B/README.md"
+  refuses "uncommitted changes on top of commit $COMMIT" "${SIGNING[@]}"
+  local refused=$?
+  git -C "$B" checkout -q README.md
+  return $refused
+}
+check "a release from a tree with uncommitted changes is refused" dirty_tree_refused
 
-signed=false
-build "$B" ZARVELO_SIGN_PFX="$P/sign.pfx" ZARVELO_SIGN_PASSWORD='pa$$ word' \
-  ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL" && signed=true
-check "a signed, time-stamped build succeeds" $signed
+released=false
+release "$B" "${SIGNING[@]}" ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL" && released=true
+cp "$WORK/build.log" "$WORK/release.log"
+check "a time-stamped release succeeds" $released
+names_commit_and_signer() {
+  grep -q "Release of commit $COMMIT" "$WORK/release.log" &&
+    grep -q "signed by /CN=Zarvelo Test Publisher" "$WORK/release.log"
+}
+check "the release names its commit and the signer" names_commit_and_signer
+# Two signatures per file, SHA-1 then nested SHA-256, each verified and
+# time-stamped, each with the program's name and address.
 verify() {
   local report
   report=$(osslsigncode verify -CAfile "$P/ca.crt" -TSA-CAfile "$P/ca.crt" -in "$1") ||
     { echo "$report"; return 1; }
-  grep -q "Message digest algorithm  : SHA256" <<<"$report" &&
-    grep -q "Timestamp Server Signature verification: ok" <<<"$report" &&
-    grep -q "Text description: Zarvelo矢量图CDR插件安装程序" <<<"$report" &&
-    grep -q "URL description: https://www.zarvelo.com" <<<"$report"
+  echo "$report"
+  [ "$(grep -c "^Signature Index:" <<<"$report")" -eq 2 ] &&
+    grep -q "Number of verified signatures: 2" <<<"$report" &&
+    [ "$(grep "^Message digest algorithm  :" <<<"$report" | tr -d ' ')" = \
+      "$(printf 'Messagedigestalgorithm:SHA1\nMessagedigestalgorithm:SHA256')" ] &&
+    [ "$(grep -c "Timestamp Server Signature verification: ok" <<<"$report")" -eq 2 ] &&
+    [ "$(grep -c "Text description: Zarvelo矢量图CDR插件安装程序" <<<"$report")" -eq 2 ] &&
+    [ "$(grep -c "URL description: https://www.zarvelo.com" <<<"$report")" -eq 2 ]
 }
 for arch in x64 x86; do
-  check "signed $arch installer verifies against the authority" verify "$B/dist/$arch/$EXE"
+  check "released $arch installer has two signatures that verify" verify "$B/dist/$arch/$EXE"
 done
 check "SHA256SUMS describes the signed installers" digests_check "$B"
 check "signed installers import only what Windows 7 SP1 has" \
@@ -148,7 +203,100 @@ cp "$B/dist/x64/$EXE" "$OUT/x64/$EXE"
 cp "$B/dist/x86/$EXE" "$OUT/x86/$EXE"
 
 build "$B"
-check "an unsigned build after a signed one is the unsigned build" same_installers
+check "an unsigned build after a release is the unsigned build" same_installers
+
+# Three loopback download hosts with a certificate for 127.0.0.1 from an
+# intermediate authority: a good one, one that sends no intermediate, and one
+# that offers only cipher suites newer than Windows 7's.
+issue intermediate "Zarvelo Test Intermediate" ca 60 basicConstraints=critical,CA:true \
+  keyUsage=critical,keyCertSign,cRLSign
+issue host 127.0.0.1 intermediate 60 basicConstraints=CA:false \
+  keyUsage=critical,digitalSignature,keyEncipherment extendedKeyUsage=serverAuth \
+  subjectAltName=IP:127.0.0.1
+cat "$P/host.crt" "$P/intermediate.crt" >"$P/host-chain.crt"
+DOCS="$WORK/docs"
+mkdir -p "$DOCS/down"
+head -c 200000 /dev/urandom >"$DOCS/down/Zarvelo_CDRplugin.gip"
+"$ROOT/tools/sign-plugin" "$KEY/private.pem" "$DOCS/down/Zarvelo_CDRplugin.gip" >/dev/null
+python3 - "$P" "$DOCS" <<'PY' &
+import http.server, os, ssl, sys, threading
+pki, docs = sys.argv[1], sys.argv[2]
+class Files(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        path = os.path.join(docs, self.path.lstrip("/"))
+        if not os.path.isfile(path):
+            self.send_error(404)
+            return
+        with open(path, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+def host(chain, ciphers=None):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(pki, chain), os.path.join(pki, "host.key"))
+    if ciphers:  # TLS 1.2's; TLS 1.3, which Windows 7 lacks too, stays on
+        context.set_ciphers(ciphers)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Files)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_port
+ports = [host("host-chain.crt"), host("host.crt"),
+         host("host-chain.crt", "ECDHE-RSA-AES128-GCM-SHA256:ECDHE-RSA-AES256-GCM-SHA384:"
+                                "ECDHE-RSA-CHACHA20-POLY1305")]
+with open(pki + "/hosts.tmp", "w") as f:
+    f.write(" ".join(map(str, ports)))
+os.rename(pki + "/hosts.tmp", pki + "/hosts")
+threading.Event().wait()
+PY
+HOSTS_PID=$!
+trap 'kill $TSA_PID $HOSTS_PID 2>/dev/null; rm -rf "$WORK"' EXIT
+for _ in $(seq 50); do [ -e "$P/hosts" ] && break; sleep 0.1; done
+read -r GOOD_PORT BARE_PORT MODERN_PORT <"$P/hosts"
+# check_host PORT [OPTION...]: tools/check-host on that host's plug-in,
+# trusting the test authority; its output also in $WORK/host.log.
+check_host() {
+  local port=$1 status
+  shift
+  "$ROOT/tools/check-host" --ca-file "$P/ca.crt" "$@" \
+    "https://127.0.0.1:$port/down/Zarvelo_CDRplugin.gip" >"$WORK/host.log" 2>&1
+  status=$?
+  cat "$WORK/host.log"
+  return $status
+}
+good_host_passes() {
+  check_host "$GOOD_PORT" --signed "$KEY/public.pem" &&
+    [ "$(grep -c "^PASS" "$WORK/host.log")" -eq 10 ] && ! grep -q "^FAIL" "$WORK/host.log"
+}
+check "check-host passes a good host, signature included" good_host_passes
+# only_fails PATTERN...: the last host check failed, on exactly these lines.
+only_fails() {
+  local status=$? pattern
+  [ "$status" -ne 0 ] && [ "$(grep -c "^FAIL" "$WORK/host.log")" -eq $# ] || return 1
+  for pattern in "$@"; do grep -q "^FAIL .*$pattern" "$WORK/host.log" || return 1; done
+}
+"$ROOT/tools/make-signing-key" "$WORK/other-key" >/dev/null
+over_limit_and_other_key_fail() {
+  check_host "$GOOD_PORT" --max-bytes 199999 --signed "$WORK/other-key/public.pem"
+  only_fails "over the installer's limit of 199999 bytes" "does not verify"
+}
+check "check-host fails a plug-in over the size limit and a .sig made with another key" \
+  over_limit_and_other_key_fail
+no_intermediate_fails() {
+  check_host "$BARE_PORT"
+  only_fails "chain incomplete: .*not the intermediate"
+}
+check "check-host fails a host that does not send the intermediate certificate" \
+  no_intermediate_fails
+modern_suites_fail() {
+  check_host "$MODERN_PORT"
+  only_fails "no cipher suite that Windows 7 SP1 has"
+}
+check "check-host fails a host that offers only suites newer than Windows 7's" modern_suites_fail
 
 echo "release: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
