@@ -108,7 +108,7 @@ class DownloaderTest : public ::testing::Test {
     scratch_.reset();
   }
 
-  Win32Downloader::Post Poster() {
+  PostToUi Poster() {
     return [this](std::function<void()> task) { queue_.Post(std::move(task)); };
   }
   Win32Downloader::Progress Recorder() {

@@ -10,6 +10,10 @@
 
 namespace zarvelo::win32 {
 
+// Runs a task on the user-interface thread; callable from any thread. The
+// services that work off that thread report back through one.
+using PostToUi = std::function<void(std::function<void()>)>;
+
 // Safe to call from any thread; a no-op once the window is gone.
 class UiQueue {
  public:

@@ -32,7 +32,7 @@ struct DownloadTransfer {
   std::wstring url;
   std::wstring file;
   Downloader::Done done;
-  Win32Downloader::Post post;
+  PostToUi post;
   Win32Downloader::Progress progress;
   DWORD stallTimeoutMs = 0;
 
@@ -273,7 +273,7 @@ DWORD WINAPI RunTransfer(void* parameter) {
 
 }  // namespace
 
-Win32Downloader::Win32Downloader(Post post, Progress progress, DWORD stallTimeoutMs)
+Win32Downloader::Win32Downloader(PostToUi post, Progress progress, DWORD stallTimeoutMs)
     : post_(std::move(post)), progress_(std::move(progress)), stallTimeoutMs_(stallTimeoutMs) {}
 
 Win32Downloader::~Win32Downloader() {

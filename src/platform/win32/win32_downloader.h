@@ -13,6 +13,7 @@
 #include "platform/downloader.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/internet_handle.h"
+#include "platform/win32/ui_queue.h"
 
 namespace zarvelo::win32 {
 
@@ -24,13 +25,11 @@ struct DownloadTransfer;
 
 class Win32Downloader : public Downloader {
  public:
-  // Runs a task on the user-interface thread; callable from any thread.
-  using Post = std::function<void(std::function<void()>)>;
   // Bytes received so far and the announced total (0 when unknown); called
   // on the user-interface thread.
   using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
-  explicit Win32Downloader(Post post, Progress progress = {}, DWORD stallTimeoutMs = 30000);
+  explicit Win32Downloader(PostToUi post, Progress progress = {}, DWORD stallTimeoutMs = 30000);
   ~Win32Downloader() override;
   Win32Downloader(const Win32Downloader&) = delete;
   Win32Downloader& operator=(const Win32Downloader&) = delete;
@@ -48,7 +47,7 @@ class Win32Downloader : public Downloader {
   bool WaitIdle(DWORD timeoutMs);
 
  private:
-  Post post_;
+  PostToUi post_;
   Progress progress_;
   DWORD stallTimeoutMs_;
   std::shared_ptr<detail::DownloadTransfer> transfer_;

@@ -4,7 +4,7 @@
 
 namespace zarvelo::win32 {
 
-Win32Worker::Win32Worker(Post post)
+Win32Worker::Win32Worker(PostToUi post)
     : post_(std::move(post)), cancelled_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 Win32Worker::~Win32Worker() {

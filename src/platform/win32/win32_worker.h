@@ -8,16 +8,14 @@
 #include <functional>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/ui_queue.h"
 #include "platform/worker.h"
 
 namespace zarvelo::win32 {
 
 class Win32Worker : public Worker {
  public:
-  // Runs a task on the user-interface thread; callable from any thread.
-  using Post = std::function<void(std::function<void()>)>;
-
-  explicit Win32Worker(Post post);
+  explicit Win32Worker(PostToUi post);
   ~Win32Worker() override;
   Win32Worker(const Win32Worker&) = delete;
   Win32Worker& operator=(const Win32Worker&) = delete;
@@ -33,7 +31,7 @@ class Win32Worker : public Worker {
  private:
   static DWORD WINAPI ThreadMain(void* self);
 
-  Post post_;
+  PostToUi post_;
   KernelHandle cancelled_;
   KernelHandle thread_;
   std::function<void()> job_, done_;
