@@ -75,6 +75,13 @@ void __throw_future_error(int) { OutOfLuck(); }
 void __throw_bad_function_call() { OutOfLuck(); }
 }  // namespace std
 
+// The default handler for an uncaught exception prints the exception's
+// demangled type name to a console this program does not have; it drags in
+// the whole demangler (about 45 KiB). Ending at once is all that is needed.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
 // Guards for function-local statics, the same protocol as the library's
 // (byte 0: initialised; byte 1: being initialised by some thread) on a
 // slim lock and condition variable instead of POSIX threads.

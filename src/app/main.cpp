@@ -1,11 +1,10 @@
-// Start-up: create the installer window, fill it from the version scan, and
-// run it until the user closes it.
+// Start-up: create the installer window, show the versions the scan finds,
+// and run it until the user closes it.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -22,8 +21,8 @@
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_worker.h"
 #include "resources/resource.h"
-#include "ui/install_buttons.h"
-#include "ui/installer_window.h"
+#include "ui/installer_layout.h"
+#include "ui/installer_presenter.h"
 
 namespace zarvelo {
 namespace {
@@ -83,7 +82,8 @@ int Run(HINSTANCE instance, int showCommand) {
   win32::Win32Environment env;
   win32::Win32FileSystem fs;
   win32::Win32Form form;
-  const Status created = form.Create(instance, InstallerDesign(), IDI_APP);
+  const WindowDesign design = InstallerDesign();
+  const Status created = form.Create(instance, design, IDI_APP);
   if (!created.ok()) return static_cast<int>(created.error());
 
   std::shared_ptr<win32::UiQueue> queue = form.queue();
@@ -94,16 +94,12 @@ int Run(HINSTANCE instance, int showCommand) {
   TaskbarDownloader reportingNet(net, form);
   const std::optional<win32::EcdsaP256PublicKey> publisherKey = PublisherKey();
   win32::Win32Worker worker(post);
-  PluginInstaller installer(
-      form, env, fs, reportingNet, worker,
-      [&form](bool enabled) {
-        if (enabled) EnableInstallButtons(form);
-        else DisableInstallButtons(form);
-      },
-      ZARVELO_DOWNLOAD_URL, publisherKey ? &*publisherKey : nullptr);
-  form.OnClick([&form, &installer](int index) { cmdDownloadInstall_Click(form, installer, index); });
+  PluginInstaller installer(form, env, fs, reportingNet, worker, ZARVELO_DOWNLOAD_URL,
+                            publisherKey ? &*publisherKey : nullptr);
+  InstallerPresenter presenter(form, design, env, fs, installer);
+  form.OnInstallRequested([&presenter](int version) { presenter.InstallRequested(version); });
 
-  Form_Load(form, env, fs);
+  presenter.ShowFoundVersions();
   form.Show(showCommand);
   const int exitCode = form.RunMessageLoop();
 
@@ -121,13 +117,6 @@ int Run(HINSTANCE instance, int showCommand) {
 
 }  // namespace
 }  // namespace zarvelo
-
-// The default handler for an uncaught exception prints the exception's
-// demangled type name to a console this program does not have; it drags in
-// the whole demangler (about 45 KiB). Ending at once is all that is needed.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Before anything can load a DLL: none from the installer's own folder.

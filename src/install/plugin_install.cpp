@@ -22,15 +22,14 @@ Status HoldsDownload(const FileSystem& fs, const std::wstring& path, const Sha25
 
 }  // namespace
 
-PluginInstaller::PluginInstaller(Form& form, const Environment& env, FileSystem& fs,
-                                 Downloader& net, Worker& worker, SwitchButtons switchButtons,
-                                 std::wstring downloadUrl, const SignatureVerifier* publisherKey)
-    : form_(form),
+PluginInstaller::PluginInstaller(InstallerView& view, const Environment& env, FileSystem& fs,
+                                 Downloader& net, Worker& worker, std::wstring downloadUrl,
+                                 const SignatureVerifier* publisherKey)
+    : view_(view),
       env_(env),
       fs_(fs),
       net_(net),
       worker_(worker),
-      switchButtons_(std::move(switchButtons)),
       downloadUrl_(std::move(downloadUrl)),
       publisherKey_(publisherKey) {}
 
@@ -40,8 +39,8 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
   if (tempFolder.empty()) tempFolder = env_.SystemTempFolder();
   const std::wstring tempFile = tempFolder + L"\\" + kTempFileName;
 
-  switchButtons_(false);
-  form_.SetDetail(texts::kDownloading);
+  view_.SetInstallButtonsEnabled(false);
+  view_.SetStatus(texts::kDownloading);
   net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](const DownloadResult& download) {
     Install(targetPath, tempFile, download);
   });
@@ -79,7 +78,7 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
 
 void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile,
                             const Sha256Digest& received) {
-  form_.SetDetail(texts::kInstalling);
+  view_.SetStatus(texts::kInstalling);
   // The file steps may wait for another program to let go of a file, so
   // they run off the user-interface thread; the outcome comes back to it.
   auto placed = std::make_shared<Placed>();
@@ -132,7 +131,7 @@ void PluginInstaller::Report(const Placed& placed) {
     Fail(texts::kInstallFailedStatus, message);
     return;
   }
-  form_.SetDetail(texts::kInstalled);
+  view_.SetStatus(texts::kInstalled);
 }
 
 void PluginInstaller::FailDownload(std::int32_t code) {
@@ -141,9 +140,9 @@ void PluginInstaller::FailDownload(std::int32_t code) {
 }
 
 void PluginInstaller::Fail(const std::wstring& status, const std::wstring& message) {
-  form_.SetDetail(status);
-  form_.MsgBox(message, texts::kErrorTitle);
-  switchButtons_(true);
+  view_.SetStatus(status);
+  view_.ShowError(message, texts::kErrorTitle);
+  view_.SetInstallButtonsEnabled(true);
 }
 
 }  // namespace zarvelo

@@ -9,7 +9,7 @@
 #include "platform/downloader.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/form.h"
+#include "platform/installer_view.h"
 #include "platform/signature.h"
 #include "platform/worker.h"
 
@@ -24,15 +24,10 @@ inline constexpr wchar_t kStagingSuffix[] = L".download";
 
 class PluginInstaller {
  public:
-  // Turns every install button on (after a failed attempt) or off (while an
-  // attempt runs): the window's EnableInstallButtons and
-  // DisableInstallButtons.
-  using SwitchButtons = std::function<void(bool enabled)>;
-
   // With a `publisherKey`, only a plug-in that key signed is installed;
   // without one no signature is asked for.
-  PluginInstaller(Form& form, const Environment& env, FileSystem& fs, Downloader& net,
-                  Worker& worker, SwitchButtons switchButtons, std::wstring downloadUrl,
+  PluginInstaller(InstallerView& view, const Environment& env, FileSystem& fs, Downloader& net,
+                  Worker& worker, std::wstring downloadUrl,
                   const SignatureVerifier* publisherKey = nullptr);
 
   // Runs one attempt for `targetPath` (a version's Draw folder). Returns once
@@ -60,12 +55,11 @@ class PluginInstaller {
   void FailDownload(std::int32_t code);
   void Fail(const std::wstring& status, const std::wstring& message);
 
-  Form& form_;
+  InstallerView& view_;
   const Environment& env_;
   FileSystem& fs_;
   Downloader& net_;
   Worker& worker_;
-  SwitchButtons switchButtons_;
   std::wstring downloadUrl_;
   const SignatureVerifier* publisherKey_;
 };

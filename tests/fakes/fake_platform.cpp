@@ -270,52 +270,63 @@ bool FakeWorker::Pause(std::uint32_t ms) {
   return true;
 }
 
-void FakeButton::SetEnabled(bool value) {
-  enabled = value;
-  if (log) log->push_back((value ? L"enable " : L"disable ") + std::to_wstring(index));
-}
-
-FakeForm::FakeForm(const FormDesign& design) {
-  buttons.reserve(64);
-  for (const ControlDesign& control : design.Controls) {
-    if (control.Kind != ControlKind::CommandButton) continue;
-    FakeButton button;
-    button.bounds = control.Rect;
-    button.caption = control.Text;
-    button.log = &log;
+FakeView::FakeView(const WindowDesign& design) {
+  for (const ControlDesign& control : design.controls) {
+    if (control.kind != ControlKind::InstallButton) continue;
+    Button button;
+    button.bounds = control.bounds;
+    button.caption = control.text;
     buttons.push_back(button);
   }
 }
 
-Status FakeForm::LoadButton(int index) {
-  if (index == failLoadAt) return Status(kErrorNotEnoughMemory);
-  if (index != UBound() + 1 || buttons.size() == buttons.capacity())
-    return Status(kErrorAlreadyExists);
-  FakeButton copy = buttons.front();
-  copy.visible = false;
-  copy.index = index;
-  buttons.push_back(copy);
-  return Status::Ok();
+int FakeView::ShowInstallButtons(const std::vector<InstallButton>& column) {
+  int shown = 0;
+  for (const InstallButton& wanted : column) {
+    if (shown == failButtonAt) break;
+    if (shown == static_cast<int>(buttons.size())) {
+      Button copy = buttons.front();
+      copy.visible = false;
+      buttons.push_back(copy);
+    }
+    Button& button = buttons[shown];
+    button.visible = true;
+    button.bounds = wanted.bounds;
+    button.caption = wanted.caption;
+    button.enabled = true;
+    if (!wanted.toolTip.empty()) button.toolTip = wanted.toolTip;
+    ++shown;
+  }
+  return shown;
 }
 
-void FakeForm::SetDetail(const std::wstring& caption) {
-  detail = caption;
-  log.push_back(L"status " + caption);
+void FakeView::SetInstallButtonsEnabled(bool enabled) {
+  for (std::size_t k = 0; k < buttons.size(); ++k) {
+    buttons[k].enabled = enabled;
+    log.push_back((enabled ? L"enable " : L"disable ") + std::to_wstring(k));
+  }
 }
 
-void FakeForm::MsgBox(const std::wstring& prompt, const std::wstring& title) {
+bool FakeView::InstallButtonsEnabled() const { return buttons.front().enabled; }
+
+void FakeView::SetStatus(const std::wstring& text) {
+  status = text;
+  log.push_back(L"status " + text);
+}
+
+void FakeView::ShowError(const std::wstring& message, const std::wstring& title) {
   bool anyEnabled = false;
-  for (const FakeButton& button : buttons) anyEnabled = anyEnabled || button.enabled;
-  dialogs.push_back({prompt, title, anyEnabled});
-  log.push_back(L"dialog " + prompt);
+  for (const Button& button : buttons) anyEnabled = anyEnabled || button.enabled;
+  dialogs.push_back({message, title, anyEnabled});
+  log.push_back(L"dialog " + message);
 }
 
-bool FakeForm::AllEnabled() const {
-  return std::all_of(buttons.begin(), buttons.end(), [](const FakeButton& b) { return b.enabled; });
+bool FakeView::AllEnabled() const {
+  return std::all_of(buttons.begin(), buttons.end(), [](const Button& b) { return b.enabled; });
 }
 
-bool FakeForm::NoneEnabled() const {
-  return std::none_of(buttons.begin(), buttons.end(), [](const FakeButton& b) { return b.enabled; });
+bool FakeView::NoneEnabled() const {
+  return std::none_of(buttons.begin(), buttons.end(), [](const Button& b) { return b.enabled; });
 }
 
 }  // namespace zarvelo::fake

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -14,7 +15,7 @@
 #include "platform/downloader.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/form.h"
+#include "platform/installer_view.h"
 #include "platform/signature.h"
 #include "platform/worker.h"
 
@@ -164,49 +165,35 @@ class FakeWorker : public Worker {
   bool Pause(std::uint32_t ms) override;
 };
 
-struct FakeButton : CommandButton {
-  TwipRect bounds;
-  std::wstring caption, tag, toolTip;
-  bool enabled = true, visible = true;
-  std::vector<std::wstring>* log = nullptr;
-  int index = 0;
-
-  TwipRect Bounds() const override { return bounds; }
-  void SetBounds(const TwipRect& rect) override { bounds = rect; }
-  void SetCaption(const std::wstring& text) override { caption = text; }
-  std::wstring Tag() const override { return tag; }
-  void SetTag(const std::wstring& text) override { tag = text; }
-  bool Enabled() const override { return enabled; }
-  void SetEnabled(bool value) override;
-  void SetVisible(bool value) override { visible = value; }
-  void SetToolTip(const std::wstring& text) override { toolTip = text; }
-};
-
 // Records what the logic does to the window. `log` keeps the order of status
 // texts, dialogs and button changes.
-class FakeForm : public Form {
+class FakeView : public InstallerView {
  public:
-  explicit FakeForm(const FormDesign& design);
+  explicit FakeView(const WindowDesign& design);
 
+  struct Button {
+    TwipRect bounds;
+    std::wstring caption, toolTip;
+    bool enabled = true, visible = true;
+  };
   struct Dialog {
-    std::wstring prompt, title;
+    std::wstring message, title;
     bool anyButtonEnabled;  // while the dialog was up
   };
 
-  std::vector<FakeButton> buttons;  // never reallocated under a reference:
-                                    // reserved for 64 elements
-  std::wstring detail;
-  std::optional<float> height;
+  std::deque<Button> buttons;
+  std::wstring status;
+  std::optional<Twips> height;
   std::vector<Dialog> dialogs;
   std::vector<std::wstring> log;
-  int failLoadAt = -1;
+  int failButtonAt = -1;  // the column's button that cannot be made
 
-  int UBound() const override { return static_cast<int>(buttons.size()) - 1; }
-  CommandButton& cmdDownloadInstall(int index) override { return buttons.at(index); }
-  Status LoadButton(int index) override;
-  void SetDetail(const std::wstring& caption) override;
-  void SetHeight(float twips) override { height = twips; }
-  void MsgBox(const std::wstring& prompt, const std::wstring& title) override;
+  int ShowInstallButtons(const std::vector<InstallButton>& column) override;
+  void SetInstallButtonsEnabled(bool enabled) override;
+  bool InstallButtonsEnabled() const override;
+  void SetStatus(const std::wstring& text) override;
+  void SetWindowHeight(Twips twips) override { height = twips; }
+  void ShowError(const std::wstring& message, const std::wstring& title) override;
 
   bool AllEnabled() const;
   bool NoneEnabled() const;

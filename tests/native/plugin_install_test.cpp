@@ -6,8 +6,8 @@
 #include "install/plugin_signature.h"
 #include "platform/decimal.h"
 #include "resources/texts.h"
-#include "ui/install_buttons.h"
-#include "ui/installer_window.h"
+#include "ui/installer_layout.h"
+#include "ui/installer_presenter.h"
 
 namespace zarvelo {
 namespace {
@@ -15,8 +15,8 @@ namespace {
 using fake::FakeDownloader;
 using fake::FakeEnvironment;
 using fake::FakeFileSystem;
-using fake::FakeForm;
 using fake::FakeSignatureVerifier;
+using fake::FakeView;
 using fake::FakeWorker;
 using fake::Op;
 
@@ -35,14 +35,6 @@ std::wstring DownloadFailedText(std::int32_t code) {
 }
 std::wstring InstallFailedText() { return L"安装失败！无法写入：\r\n" + kInstalled; }
 const std::wstring kInUseLine = L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。";
-
-// The window's own button switches, as the program wires them.
-PluginInstaller::SwitchButtons ButtonsOf(FakeForm& form) {
-  return [&form](bool enabled) {
-    if (enabled) EnableInstallButtons(form);
-    else DisableInstallButtons(form);
-  };
-}
 
 // One DER INTEGER for a 32-byte big-endian number, as openssl writes it.
 std::string DerInteger(const std::uint8_t* value) {
@@ -74,27 +66,29 @@ class PluginInstallTest : public ::testing::Test {
                                    L"CorelDRAW Technical Suite 2020"})
       fs.AddFolder(kCorel + L"\\" + version + L"\\Draw");
     net.body = kPlugin;
-    Form_Load(form, env, fs);
-    form.log.clear();
+    presenter.ShowFoundVersions();
+    signedPresenter.ShowFoundVersions();
+    view.log.clear();
   }
 
-  void Press(int index) { cmdDownloadInstall_Click(form, installer, index); }
+  void Press(int index) { presenter.InstallRequested(index); }
+  void PressSigned(int index) { signedPresenter.InstallRequested(index); }
 
   // The attempt ended in the failure with this status and dialog, and the
   // buttons came back after the dialog.
   void ExpectFailure(const std::wstring& status, const std::wstring& message) {
-    EXPECT_EQ(form.detail, status);
-    ASSERT_EQ(form.dialogs.size(), 1u);
-    EXPECT_EQ(form.dialogs[0].prompt, message);
-    EXPECT_EQ(form.dialogs[0].title, L"错误");
-    EXPECT_FALSE(form.dialogs[0].anyButtonEnabled);
-    EXPECT_TRUE(form.AllEnabled());
+    EXPECT_EQ(view.status, status);
+    ASSERT_EQ(view.dialogs.size(), 1u);
+    EXPECT_EQ(view.dialogs[0].message, message);
+    EXPECT_EQ(view.dialogs[0].title, L"错误");
+    EXPECT_FALSE(view.dialogs[0].anyButtonEnabled);
+    EXPECT_TRUE(view.AllEnabled());
   }
 
   void ExpectInstalled() {
-    EXPECT_EQ(form.detail, texts::kInstalled);
-    EXPECT_TRUE(form.dialogs.empty());
-    EXPECT_TRUE(form.NoneEnabled());
+    EXPECT_EQ(view.status, texts::kInstalled);
+    EXPECT_TRUE(view.dialogs.empty());
+    EXPECT_TRUE(view.NoneEnabled());
     ASSERT_TRUE(fs.Exists(kInstalled));
     EXPECT_EQ(fs.Find(kInstalled)->bytes, kPlugin);
     EXPECT_FALSE(fs.Exists(kTempFile));
@@ -103,13 +97,15 @@ class PluginInstallTest : public ::testing::Test {
 
   FakeEnvironment env;
   FakeFileSystem fs;
-  FakeForm form{InstallerDesign()};
+  FakeView view{InstallerDesign()};
   FakeDownloader net{fs};
   FakeWorker worker;
-  PluginInstaller installer{form, env, fs, net, worker, ButtonsOf(form), kUrl};
+  PluginInstaller installer{view, env, fs, net, worker, kUrl};
+  InstallerPresenter presenter{view, InstallerDesign(), env, fs, installer};
   // The same, built with a publisher key.
   FakeSignatureVerifier key;
-  PluginInstaller signedInstaller{form, env, fs, net, worker, ButtonsOf(form), kUrl, &key};
+  PluginInstaller signedInstaller{view, env, fs, net, worker, kUrl, &key};
+  InstallerPresenter signedPresenter{view, InstallerDesign(), env, fs, signedInstaller};
 };
 
 TEST_F(PluginInstallTest, InstallsIntoANewGmsFolderInOrder) {
@@ -120,7 +116,7 @@ TEST_F(PluginInstallTest, InstallsIntoANewGmsFolderInOrder) {
   const std::vector<std::wstring> expected = {
       L"disable 0", L"disable 1", L"disable 2", L"status 开始下载...",
       L"status 下载完成，正在安装...", L"status 完成安装请关闭！重启 CorelDRAW 以加载插件。"};
-  EXPECT_EQ(form.log, expected);
+  EXPECT_EQ(view.log, expected);
 }
 
 TEST_F(PluginInstallTest, ThirdButtonInstallsIntoTheThirdVersion) {
@@ -133,8 +129,8 @@ TEST_F(PluginInstallTest, ThirdButtonInstallsIntoTheThirdVersion) {
 TEST_F(PluginInstallTest, ButtonsStayDisabledWhileDownloadingAndIgnoreClicks) {
   net.completeAtOnce = false;
   Press(1);
-  EXPECT_TRUE(form.NoneEnabled());
-  EXPECT_EQ(form.detail, L"开始下载...");
+  EXPECT_TRUE(view.NoneEnabled());
+  EXPECT_EQ(view.status, L"开始下载...");
   Press(0);  // a click that was already queued
   EXPECT_EQ(net.urls.size(), 1u);
   net.Complete();
@@ -153,8 +149,8 @@ TEST_F(PluginInstallTest, DownloadFailuresAreReportedWithTheirCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
-    form.dialogs.clear();
-    EnableInstallButtons(form);
+    view.dialogs.clear();
+    view.SetInstallButtonsEnabled(true);
     net.result = c.result;
     net.body = c.partialBody ? std::optional<std::string>("partial") : std::nullopt;
     Press(1);
@@ -185,7 +181,7 @@ TEST_F(PluginInstallTest, ReplacesAnOlderPluginWhateverItsAttributes) {
     fs.Find(kInstalled)->readOnly = (attributes & 1) != 0;
     fs.Find(kInstalled)->hidden = (attributes & 2) != 0;
     fs.AddFile(kTempFile, "stale download");
-    EnableInstallButtons(form);
+    view.SetInstallButtonsEnabled(true);
     Press(1);
     ExpectInstalled();
   }
@@ -247,32 +243,32 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     SCOPED_TRACE(c.faults[0].error);
     FakeEnvironment caseEnv = env;
     FakeFileSystem caseFs = fs;
-    FakeForm caseForm{InstallerDesign()};
+    FakeView caseView{InstallerDesign()};
     FakeDownloader caseNet{caseFs};
     FakeWorker caseWorker;
     caseNet.body = kPlugin;
-    Form_Load(caseForm, caseEnv, caseFs);
+    PluginInstaller caseInstaller{caseView, caseEnv, caseFs, caseNet, caseWorker, kUrl};
+    InstallerPresenter casePresenter{caseView, InstallerDesign(), caseEnv, caseFs, caseInstaller};
+    casePresenter.ShowFoundVersions();
     const bool hadFolder = c.faults[0].op != Op::MakeDir;
     if (hadFolder) caseFs.AddFile(kInstalled, "old plug-in");
     for (const Fault& fault : c.faults) caseFs.Fail(fault.op, fault.path, fault.error, fault.times);
-    PluginInstaller caseInstaller{caseForm, caseEnv, caseFs, caseNet, caseWorker,
-                                  ButtonsOf(caseForm), kUrl};
-    cmdDownloadInstall_Click(caseForm, caseInstaller, 1);
+    casePresenter.InstallRequested(1);
 
     EXPECT_EQ(caseWorker.paused, c.paused);
     EXPECT_FALSE(caseFs.Exists(kStaging));
     if (c.installed) {
-      EXPECT_EQ(caseForm.detail, texts::kInstalled);
-      EXPECT_TRUE(caseForm.dialogs.empty());
+      EXPECT_EQ(caseView.status, texts::kInstalled);
+      EXPECT_TRUE(caseView.dialogs.empty());
       EXPECT_EQ(caseFs.Find(kInstalled)->bytes, kPlugin);
       EXPECT_FALSE(caseFs.Exists(kTempFile));
       continue;
     }
-    EXPECT_EQ(caseForm.detail, L"安装失败");
-    ASSERT_EQ(caseForm.dialogs.size(), 1u);
+    EXPECT_EQ(caseView.status, L"安装失败");
+    ASSERT_EQ(caseView.dialogs.size(), 1u);
     // The old plug-in itself was never held: CorelDRAW is not to blame.
-    EXPECT_EQ(caseForm.dialogs[0].prompt, InstallFailedText());
-    EXPECT_TRUE(caseForm.AllEnabled());
+    EXPECT_EQ(caseView.dialogs[0].message, InstallFailedText());
+    EXPECT_TRUE(caseView.AllEnabled());
     if (hadFolder) {
       EXPECT_EQ(caseFs.Find(kInstalled)->bytes, "old plug-in");
     }
@@ -294,8 +290,8 @@ TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
 TEST_F(PluginInstallTest, TempFileThatCannotBeDeletedStillInstalls) {
   fs.Fail(Op::KillFile, kTempFile, kErrorAccessDenied);
   Press(1);
-  EXPECT_EQ(form.detail, texts::kInstalled);
-  EXPECT_TRUE(form.dialogs.empty());
+  EXPECT_EQ(view.status, texts::kInstalled);
+  EXPECT_TRUE(view.dialogs.empty());
   EXPECT_EQ(fs.Find(kInstalled)->bytes, kPlugin);
 }
 
@@ -316,7 +312,7 @@ TEST_F(PluginInstallTest, RetryAfterAFailureOverwritesTheDownloadAndInstalls) {
 
   net.result = 0;
   net.body = kPlugin;
-  form.dialogs.clear();
+  view.dialogs.clear();
   Press(1);
   ExpectInstalled();
   EXPECT_EQ(net.urls.size(), 2u);
@@ -325,7 +321,7 @@ TEST_F(PluginInstallTest, RetryAfterAFailureOverwritesTheDownloadAndInstalls) {
 TEST_F(PluginInstallTest, AfterSuccessNoButtonReacts) {
   Press(1);
   ExpectInstalled();
-  for (int k = 0; k <= form.UBound(); ++k) Press(k);
+  for (int k = 0; k < static_cast<int>(view.buttons.size()); ++k) Press(k);
   EXPECT_EQ(net.urls.size(), 1u);
 }
 
@@ -334,7 +330,7 @@ const std::wstring kSigFile = kTempFile + L".sig";
 
 TEST_F(PluginInstallTest, WithAKeyTheVendorsSignatureIsCheckedBeforeInstalling) {
   net.answers[kSigUrl] = {0, SignatureFileFor(kPlugin), 200};
-  cmdDownloadInstall_Click(form, signedInstaller, 1);
+  PressSigned(1);
   ExpectInstalled();
   EXPECT_EQ(net.urls, (std::vector<std::wstring>{kUrl, kSigUrl}));
   EXPECT_EQ(net.files, (std::vector<std::wstring>{kTempFile, kSigFile}));
@@ -342,7 +338,7 @@ TEST_F(PluginInstallTest, WithAKeyTheVendorsSignatureIsCheckedBeforeInstalling) 
   const std::vector<std::wstring> expected = {
       L"disable 0", L"disable 1", L"disable 2", L"status 开始下载...",
       L"status 下载完成，正在安装...", L"status 完成安装请关闭！重启 CorelDRAW 以加载插件。"};
-  EXPECT_EQ(form.log, expected);
+  EXPECT_EQ(view.log, expected);
 }
 
 TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
@@ -369,11 +365,11 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs.AddFile(kInstalled, "old plug-in");
-    form.dialogs.clear();
-    EnableInstallButtons(form);
+    view.dialogs.clear();
+    view.SetInstallButtonsEnabled(true);
     net.answers[kSigUrl] = c.signature;
     key.failure = c.keyFailure;
-    cmdDownloadInstall_Click(form, signedInstaller, 1);
+    PressSigned(1);
     ExpectFailure(L"下载失败", DownloadFailedText(c.code));
     EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
     EXPECT_FALSE(fs.Exists(kStaging));

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/win32/win32_form.h"
-#include "ui/installer_window.h"
+#include "ui/installer_layout.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -68,26 +68,27 @@ class FormTest : public ::testing::Test {
 TEST_F(FormTest, InfoLabelUsesTheSongFaceAtTenAndAHalfPoints) {
   const UINT dpi = 96;
   MoveToMonitorOf(dpi);
-  const LOGFONTW info = FontOf(window_, kLblInfoId);
+  const LOGFONTW info = FontOf(window_, kInfoTextId);
   EXPECT_EQ(std::wstring(info.lfFaceName), L"宋体");
   EXPECT_EQ(info.lfHeight, -14);  // 10.5 pt at 96 dpi
   EXPECT_EQ(info.lfWeight, 400);
   EXPECT_EQ(info.lfCharSet, 134);
   EXPECT_FALSE(info.lfItalic || info.lfUnderline || info.lfStrikeOut);
   // The other controls share the window's default font.
-  EXPECT_EQ(::SendMessageW(::GetDlgItem(window_, kLblDetailId), WM_GETFONT, 0, 0),
-            ::SendMessageW(::GetDlgItem(window_, kLabel1Id), WM_GETFONT, 0, 0));
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(window_, kStatusLineId), WM_GETFONT, 0, 0),
+            ::SendMessageW(::GetDlgItem(window_, kWebsiteTextId), WM_GETFONT, 0, 0));
 }
 
 TEST_F(FormTest, AnotherMonitorsDpiRelaysTheWindowOut) {
-  ASSERT_TRUE(form_.LoadButton(1).ok());
-  form_.cmdDownloadInstall(1).SetBounds({1200, 3495, 1815, 375});
-  form_.SetHeight(4790);
+  ASSERT_EQ(form_.ShowInstallButtons({{L"安装到 X7", L"", {1200, 3000, 1815, 375}},
+                                      {L"安装到 X8", L"", {1200, 3495, 1815, 375}}}),
+            2);
+  form_.SetWindowHeight(4790);
   MoveToMonitorOf(96);
   RECT outer{};
   ::GetWindowRect(window_, &outer);
   EXPECT_EQ(outer.bottom - outer.top, 319);  // 4790 twips
-  ExpectBox(window_, kCmdDownloadInstallId + 1, {80, 233, 121, 25});
+  ExpectBox(window_, kFirstInstallButtonId + 1, {80, 233, 121, 25});
 
   MoveToMonitorOf(144);
   ::GetWindowRect(window_, &outer);
@@ -95,34 +96,42 @@ TEST_F(FormTest, AnotherMonitorsDpiRelaysTheWindowOut) {
   RECT client{};
   ::GetClientRect(window_, &client);
   EXPECT_EQ(client.right, 435);  // 4350 twips
-  ExpectBox(window_, kLblInfoId, {24, 12, 386, 110});
-  ExpectBox(window_, kLblDetailId, {12, 240, 398, 38});
-  ExpectBox(window_, kLabel1Id, {24, 132, 398, 50});
-  ExpectBox(window_, kCmdDownloadInstallId, {120, 300, 182, 38});
-  ExpectBox(window_, kCmdDownloadInstallId + 1, {120, 350, 182, 38});
-  EXPECT_EQ(FontOf(window_, kLblInfoId).lfHeight, -21);  // 10.5 pt at 144 dpi
+  ExpectBox(window_, kInfoTextId, {24, 12, 386, 110});
+  ExpectBox(window_, kStatusLineId, {12, 240, 398, 38});
+  ExpectBox(window_, kWebsiteTextId, {24, 132, 398, 50});
+  ExpectBox(window_, kFirstInstallButtonId, {120, 300, 182, 38});
+  ExpectBox(window_, kFirstInstallButtonId + 1, {120, 350, 182, 38});
+  EXPECT_EQ(FontOf(window_, kInfoTextId).lfHeight, -21);  // 10.5 pt at 144 dpi
   // The default font grows with the DPI too.
-  const LONG defaultAt144 = FontOf(window_, kLblDetailId).lfHeight;
+  const LONG defaultAt144 = FontOf(window_, kStatusLineId).lfHeight;
   MoveToMonitorOf(96);
-  EXPECT_GT(std::abs(defaultAt144), std::abs(FontOf(window_, kLblDetailId).lfHeight));
+  EXPECT_GT(std::abs(defaultAt144), std::abs(FontOf(window_, kStatusLineId).lfHeight));
 }
 
-TEST_F(FormTest, CaptionsShowAmpersandsAndCopiesKeepThem) {
-  form_.cmdDownloadInstall(0).SetCaption(L"安装到 R&D");
-  EXPECT_EQ(TextOf(::GetDlgItem(window_, kCmdDownloadInstallId)), L"安装到 R&&D");
-  ASSERT_TRUE(form_.LoadButton(1).ok());
-  EXPECT_EQ(TextOf(::GetDlgItem(window_, kCmdDownloadInstallId + 1)), L"安装到 R&&D");
-  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window_, kCmdDownloadInstallId + 1)));
-  EXPECT_FALSE(form_.LoadButton(5).ok()) << "elements are created in order";
+TEST_F(FormTest, CaptionsShowAmpersandsAndNewButtonsFollowInTabOrder) {
+  ASSERT_EQ(form_.ShowInstallButtons({{L"安装到 R&D", L"", {1200, 3000, 1815, 375}},
+                                      {L"安装到 R&D 2", L"", {1200, 3495, 1815, 375}}}),
+            2);
+  HWND first = ::GetDlgItem(window_, kFirstInstallButtonId);
+  HWND second = ::GetDlgItem(window_, kFirstInstallButtonId + 1);
+  EXPECT_EQ(TextOf(first), L"安装到 R&&D");
+  EXPECT_EQ(TextOf(second), L"安装到 R&&D 2");
+  EXPECT_TRUE(::GetWindowLongW(second, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_EQ(::GetWindow(first, GW_HWNDNEXT), second);
+  EXPECT_EQ(::GetDlgItem(window_, kFirstInstallButtonId + 2), nullptr);
 }
 
-TEST_F(FormTest, StatusLineAndTagsAreKept) {
-  form_.SetDetail(L"开始下载...");
-  EXPECT_EQ(TextOf(::GetDlgItem(window_, kLblDetailId)), L"开始下载...");
-  form_.cmdDownloadInstall(0).SetTag(L"C:\\Users\\李娜\\CorelDRAW X8\\Draw");
-  EXPECT_EQ(form_.cmdDownloadInstall(0).Tag(), L"C:\\Users\\李娜\\CorelDRAW X8\\Draw");
-  form_.cmdDownloadInstall(0).SetEnabled(false);
-  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window_, kCmdDownloadInstallId)));
+TEST_F(FormTest, StatusLineAndInstallButtonsSwitch) {
+  form_.SetStatus(L"开始下载...");
+  EXPECT_EQ(TextOf(::GetDlgItem(window_, kStatusLineId)), L"开始下载...");
+  ASSERT_EQ(form_.ShowInstallButtons({{L"安装到 X7", L"CorelDRAW X7", {1200, 3000, 1815, 375}},
+                                      {L"安装到 X8", L"CorelDRAW X8", {1200, 3495, 1815, 375}}}),
+            2);
+  EXPECT_TRUE(form_.InstallButtonsEnabled());
+  form_.SetInstallButtonsEnabled(false);
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window_, kFirstInstallButtonId)));
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window_, kFirstInstallButtonId + 1)));
+  EXPECT_FALSE(form_.InstallButtonsEnabled());
 }
 
 }  // namespace

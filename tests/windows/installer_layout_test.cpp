@@ -63,7 +63,8 @@ TEST(InstallerLayout, NoVersionShowsTheFixedTextsAndADisabledButton) {
 
   const std::vector<Control> controls = Children(installer.window());
   ASSERT_EQ(controls.size(), 4u);
-  // Tab order: lblInfo, lblDetail, the button, Label1.
+  // Tab order: the information text, the status line, the button, the
+  // website line.
   const Control &info = controls[0], &detail = controls[1], &button = controls[2],
                 &label1 = controls[3];
   EXPECT_EQ(info.text, texts::kInfo);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "resources/texts.h"
-#include "ui/installer_window.h"
+#include "ui/installer_layout.h"
 #include "windows/installer_session.h"
 
 namespace zarvelo::uitest {
@@ -44,11 +44,11 @@ HWND WaitForInstaller(DWORD timeoutMs) {
 
 HWND ButtonWithCaption(HWND window, const std::wstring& caption) {
   for (const Control& control : Children(window))
-    if (control.id >= kCmdDownloadInstallId && control.text == caption) return control.window;
+    if (control.id >= kFirstInstallButtonId && control.text == caption) return control.window;
   return nullptr;
 }
 
-std::wstring StatusOf(HWND window) { return WindowText(::GetDlgItem(window, kLblDetailId)); }
+std::wstring StatusOf(HWND window) { return WindowText(::GetDlgItem(window, kStatusLineId)); }
 
 bool Downloading(HWND window) {
   const std::wstring status = StatusOf(window);

@@ -5,7 +5,7 @@
 
 #include <commctrl.h>
 
-#include "ui/installer_window.h"
+#include "ui/installer_layout.h"
 
 namespace zarvelo::uitest {
 namespace {
@@ -56,7 +56,7 @@ InstallerSession::InstallerSession(const TestProfile& profile, const std::wstrin
 std::vector<Control> InstallerSession::Buttons() const {
   std::vector<Control> buttons;
   for (const Control& control : Children(window_))
-    if (control.id >= kCmdDownloadInstallId) buttons.push_back(control);
+    if (control.id >= kFirstInstallButtonId) buttons.push_back(control);
   std::sort(buttons.begin(), buttons.end(),
             [](const Control& a, const Control& b) { return a.rect.top < b.rect.top; });
   return buttons;
@@ -69,7 +69,7 @@ Control InstallerSession::Button(const std::wstring& caption) const {
 }
 
 std::wstring InstallerSession::Status() const {
-  return WindowText(::GetDlgItem(window_, kLblDetailId));
+  return WindowText(::GetDlgItem(window_, kStatusLineId));
 }
 
 HWND InstallerSession::Focused() const {

@@ -89,7 +89,7 @@ LOGFONTW MessageFont(UINT dpi) {
   return font;
 }
 
-int TwipsToPixels(float twips, UINT dpi) {
+int TwipsToPixels(int twips, UINT dpi) {
   return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / 1440.0));
 }
 

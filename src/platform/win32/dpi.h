@@ -21,6 +21,6 @@ RECT OuterRectForClient(int clientWidth, int clientHeight, DWORD style, DWORD ex
 LOGFONTW MessageFont(UINT dpi);
 
 // Twips (1/1440 inch) to whole pixels at `dpi`.
-int TwipsToPixels(float twips, UINT dpi);
+int TwipsToPixels(int twips, UINT dpi);
 
 }  // namespace zarvelo::win32

@@ -31,75 +31,34 @@ std::wstring WithoutMnemonics(const std::wstring& text) {
 // The font `wanted` describes, sized for `dpi`.
 FontHandle PointFont(const FontSpec& wanted, UINT dpi) {
   LOGFONTW font{};
-  font.lfHeight = -static_cast<LONG>(std::lround(wanted.Points * static_cast<float>(dpi) / 72.0f));
-  font.lfWeight = wanted.Weight;
-  font.lfCharSet = static_cast<BYTE>(wanted.Charset);
+  font.lfHeight = -static_cast<LONG>(std::lround(wanted.points * static_cast<float>(dpi) / 72.0f));
+  font.lfWeight = wanted.weight;
+  font.lfCharSet = static_cast<BYTE>(wanted.charset);
   font.lfOutPrecision = OUT_DEFAULT_PRECIS;
   font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
   font.lfQuality = DEFAULT_QUALITY;
-  ::lstrcpynW(font.lfFaceName, wanted.Face.c_str(), LF_FACESIZE);
+  ::lstrcpynW(font.lfFaceName, wanted.face.c_str(), LF_FACESIZE);
   return FontHandle(::CreateFontIndirectW(&font));
 }
 
 bool SameFont(const FontSpec& a, const FontSpec& b) {
-  return a.Face == b.Face && a.Points == b.Points && a.Weight == b.Weight && a.Charset == b.Charset;
+  return a.face == b.face && a.points == b.points && a.weight == b.weight && a.charset == b.charset;
 }
 
 }  // namespace
-
-Win32Button::Win32Button(Win32Form& form, int index, HWND window, const std::wstring& caption,
-                         const TwipRect& bounds)
-    : form_(form), index_(index), window_(window), caption_(caption), bounds_(bounds) {}
-
-void Win32Button::SetBounds(const TwipRect& rect) {
-  bounds_ = rect;
-  form_.Place(window_, bounds_);
-}
-
-void Win32Button::SetCaption(const std::wstring& caption) {
-  caption_ = caption;
-  ::SetWindowTextW(window_, WithoutMnemonics(caption).c_str());
-}
-
-bool Win32Button::Enabled() const { return ::IsWindowEnabled(window_) != FALSE; }
-
-void Win32Button::SetEnabled(bool enabled) {
-  ::EnableWindow(window_, enabled ? TRUE : FALSE);
-  // Disabling the focused button would leave the keyboard nowhere; once a
-  // button is usable again it takes the focus back.
-  if (enabled && ::IsWindowVisible(form_.window_)) {
-    HWND focus = ::GetFocus();
-    if (focus == nullptr || focus == form_.window_) form_.FocusFirstEnabledButton();
-  }
-}
-
-void Win32Button::SetVisible(bool visible) { ::ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE); }
-
-void Win32Button::SetToolTip(const std::wstring& text) {
-  if (!form_.tooltip_) return;
-  TOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = form_.window_;
-  tool.uId = reinterpret_cast<UINT_PTR>(window_);
-  std::wstring copy = text;
-  tool.lpszText = copy.data();
-  ::SendMessageW(form_.tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  ::SendMessageW(form_.tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-}
 
 Win32Form::Win32Form() = default;
 
 Win32Form::~Win32Form() {
   queue_->Detach();
-  if (window_) ::DestroyWindow(window_);
+  window_.reset();
 }
 
-Status Win32Form::Create(HINSTANCE instance, const FormDesign& design, int iconId) {
+Status Win32Form::Create(HINSTANCE instance, const WindowDesign& design, int iconId) {
   instance_ = instance;
   iconId_ = iconId;
-  clientWidth_ = design.ClientWidth;
-  clientHeight_ = design.ClientHeight;
+  clientWidth_ = design.clientWidth;
+  clientHeight_ = design.clientHeight;
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -112,93 +71,128 @@ Status Win32Form::Create(HINSTANCE instance, const FormDesign& design, int iconI
     return Status(::GetLastError());
 
   // Created at its design size for the primary screen's DPI; ApplyDpi fixes
-  // the size once the window knows its own DPI.
-  window_ = ::CreateWindowExW(kExStyle, kInstallerWindowClass, design.Title.c_str(), kStyle, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
-  if (!window_) return Status(::GetLastError());
+  // the size once the window knows its own DPI. WM_NCCREATE hands the
+  // window to window_.
+  if (!::CreateWindowExW(kExStyle, kInstallerWindowClass, design.title.c_str(), kStyle,
+                         CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this))
+    return Status(::GetLastError());
 
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_.get(), nullptr,
                                instance, nullptr);
 
-  for (const ControlDesign& control : design.Controls) {
-    if (control.Kind == ControlKind::CommandButton) {
-      buttonBaseId_ = control.Id;
-      const Status added = AddButton(0, control.Text, control.Rect);
+  for (const ControlDesign& control : design.controls) {
+    if (control.kind == ControlKind::InstallButton) {
+      firstButtonId_ = control.id;
+      const Status added = AddButton(control.text, control.bounds);
       if (!added.ok()) return added;
       continue;
     }
-    HWND label = ::CreateWindowExW(0, L"STATIC", control.Text.c_str(),
+    HWND label = ::CreateWindowExW(0, L"STATIC", control.text.c_str(),
                                    WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
-                                   window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)),
+                                   window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
                                    instance, nullptr);
     if (!label) return Status(::GetLastError());
-    labels_.push_back({label, control.Rect, control.Font});
-    if (control.Id == design.StatusLabelId) lblDetail_ = label;
+    labels_.push_back({label, control.bounds, control.font});
+    if (control.id == design.statusLineId) statusLine_ = label;
   }
 
-  ApplyDpi(WindowDpi(window_), nullptr);
+  ApplyDpi(WindowDpi(window_.get()), nullptr);
   return Status::Ok();
 }
 
-Status Win32Form::AddButton(int index, const std::wstring& caption, const TwipRect& bounds) {
+Status Win32Form::AddButton(const std::wstring& caption, const TwipRect& bounds) {
   const DWORD visible = buttons_.empty() ? WS_VISIBLE : 0;
-  const int controlId = buttonBaseId_ + index;
+  const int controlId = firstButtonId_ + static_cast<int>(buttons_.size());
   HWND button = ::CreateWindowExW(0, L"BUTTON", WithoutMnemonics(caption).c_str(),
                                   WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | visible, 0, 0, 0, 0,
-                                  window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
+                                  window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
                                   instance_, nullptr);
   if (!button) return Status(::GetLastError());
-  // New elements follow the one before them in tab order.
+  // A new button follows the one before it in tab order.
   if (!buttons_.empty())
-    ::SetWindowPos(button, buttons_.back()->window(), 0, 0, 0, 0,
+    ::SetWindowPos(button, buttons_.back().window, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  buttons_.push_back(std::make_unique<Win32Button>(*this, index, button, caption, bounds));
+  buttons_.push_back({button, bounds, FontSpec{}});
   ::SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), FALSE);
   Place(button, bounds);
   return Status::Ok();
 }
 
-Status Win32Form::LoadButton(int index) {
-  if (index != UBound() + 1) return Status(ERROR_INVALID_PARAMETER);
-  const Win32Button& source = *buttons_.front();
-  const bool enabled = source.Enabled();
-  const Status added = AddButton(index, source.caption(), source.Bounds());
-  if (added.ok()) buttons_.back()->SetEnabled(enabled);
-  return added;
+int Win32Form::ShowInstallButtons(const std::vector<InstallButton>& column) {
+  std::size_t shown = 0;
+  for (const InstallButton& wanted : column) {
+    if (shown == buttons_.size() && !AddButton(wanted.caption, wanted.bounds).ok()) break;
+    Control& button = buttons_[shown];
+    ::ShowWindow(button.window, SW_SHOWNA);
+    button.bounds = wanted.bounds;
+    Place(button.window, button.bounds);
+    ::SetWindowTextW(button.window, WithoutMnemonics(wanted.caption).c_str());
+    ::EnableWindow(button.window, TRUE);
+    if (!wanted.toolTip.empty()) SetToolTip(button.window, wanted.toolTip);
+    ++shown;
+  }
+  return static_cast<int>(shown);
 }
 
-void Win32Form::SetDetail(const std::wstring& caption) {
-  if (lblDetail_) ::SetWindowTextW(lblDetail_, caption.c_str());
+void Win32Form::SetInstallButtonsEnabled(bool enabled) {
+  for (const Control& button : buttons_) ::EnableWindow(button.window, enabled ? TRUE : FALSE);
+  // Disabling the focused button would leave the keyboard nowhere; once the
+  // buttons are usable again one takes the focus back.
+  if (enabled && ::IsWindowVisible(window_.get())) {
+    HWND focus = ::GetFocus();
+    if (focus == nullptr || focus == window_.get()) FocusFirstEnabledButton();
+  }
 }
 
-void Win32Form::SetHeight(float twips) {
-  heightTwips_ = twips;
+bool Win32Form::InstallButtonsEnabled() const {
+  return ::IsWindowEnabled(buttons_.front().window) != FALSE;
+}
+
+void Win32Form::SetToolTip(HWND button, const std::wstring& text) {
+  if (!tooltip_) return;
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_.get();
+  tool.uId = reinterpret_cast<UINT_PTR>(button);
+  std::wstring copy = text;
+  tool.lpszText = copy.data();
+  ::SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Win32Form::SetStatus(const std::wstring& text) {
+  if (statusLine_) ::SetWindowTextW(statusLine_, text.c_str());
+}
+
+void Win32Form::SetWindowHeight(Twips height) {
+  height_ = height;
   RECT rect{};
-  ::GetWindowRect(window_, &rect);
-  ::SetWindowPos(window_, nullptr, 0, 0, rect.right - rect.left, TwipsToPixels(twips, dpi_),
+  ::GetWindowRect(window_.get(), &rect);
+  ::SetWindowPos(window_.get(), nullptr, 0, 0, rect.right - rect.left, TwipsToPixels(height, dpi_),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Win32Form::MsgBox(const std::wstring& prompt, const std::wstring& title) {
-  ::MessageBoxW(window_, prompt.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
+void Win32Form::ShowError(const std::wstring& message, const std::wstring& title) {
+  ::MessageBoxW(window_.get(), message.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
 }
 
 void Win32Form::Show(int showCommand) {
   RECT rect{};
-  ::GetWindowRect(window_, &rect);
+  ::GetWindowRect(window_.get(), &rect);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  if (::GetMonitorInfoW(::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+  if (::GetMonitorInfoW(::MonitorFromWindow(window_.get(), MONITOR_DEFAULTTOPRIMARY), &monitor)) {
     const RECT& work = monitor.rcWork;
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    ::SetWindowPos(window_, nullptr, work.left + (work.right - work.left - width) / 2,
+    ::SetWindowPos(window_.get(), nullptr, work.left + (work.right - work.left - width) / 2,
                    work.top + (work.bottom - work.top - height) / 2, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  ::ShowWindow(window_, showCommand);
-  ::UpdateWindow(window_);
+  ::ShowWindow(window_.get(), showCommand);
+  ::UpdateWindow(window_.get());
   FocusFirstEnabledButton();
 }
 
@@ -206,7 +200,7 @@ int Win32Form::RunMessageLoop() {
   MSG message{};
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
     // The dialog manager gives Tab, Enter and Space their usual meaning.
-    if (window_ && ::IsDialogMessageW(window_, &message)) continue;
+    if (window_ && ::IsDialogMessageW(window_.get(), &message)) continue;
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
@@ -216,34 +210,34 @@ int Win32Form::RunMessageLoop() {
 void Win32Form::SetProgress(std::uint64_t received, std::uint64_t total) {
   if (!taskbar_) return;
   if (total == 0) {
-    taskbar_->SetProgressState(window_, TBPF_INDETERMINATE);
+    taskbar_->SetProgressState(window_.get(), TBPF_INDETERMINATE);
     return;
   }
-  taskbar_->SetProgressState(window_, TBPF_NORMAL);
-  taskbar_->SetProgressValue(window_, received, total);
+  taskbar_->SetProgressState(window_.get(), TBPF_NORMAL);
+  taskbar_->SetProgressValue(window_.get(), received, total);
 }
 
 void Win32Form::ClearProgress() {
-  if (taskbar_) taskbar_->SetProgressState(window_, TBPF_NOPROGRESS);
+  if (taskbar_) taskbar_->SetProgressState(window_.get(), TBPF_NOPROGRESS);
 }
 
 void Win32Form::FocusFirstEnabledButton() {
-  for (const auto& button : buttons_) {
-    if (::IsWindowEnabled(button->window()) && ::IsWindowVisible(button->window())) {
-      ::SetFocus(button->window());
+  for (const Control& button : buttons_) {
+    if (::IsWindowEnabled(button.window) && ::IsWindowVisible(button.window)) {
+      ::SetFocus(button.window);
       return;
     }
   }
 }
 
 void Win32Form::Place(HWND control, const TwipRect& bounds) const {
-  ::SetWindowPos(control, nullptr, TwipsToPixels(bounds.Left, dpi_), TwipsToPixels(bounds.Top, dpi_),
-                 TwipsToPixels(bounds.Width, dpi_), TwipsToPixels(bounds.Height, dpi_),
+  ::SetWindowPos(control, nullptr, TwipsToPixels(bounds.left, dpi_), TwipsToPixels(bounds.top, dpi_),
+                 TwipsToPixels(bounds.width, dpi_), TwipsToPixels(bounds.height, dpi_),
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HFONT Win32Form::FontFor(const FontSpec& wanted) const {
-  if (wanted.Face.empty()) return defaultFont_.get();
+  if (wanted.face.empty()) return defaultFont_.get();
   for (const auto& [known, font] : customFonts_)
     if (SameFont(known, wanted)) return font.get();
   return defaultFont_.get();
@@ -254,27 +248,27 @@ void Win32Form::ApplyDpi(UINT dpi, const RECT* suggested) {
   const LOGFONTW messageFont = MessageFont(dpi);
   defaultFont_.reset(::CreateFontIndirectW(&messageFont));
   customFonts_.clear();
-  for (const Label& label : labels_)
-    if (!label.font.Face.empty() && FontFor(label.font) == defaultFont_.get())
+  for (const Control& label : labels_)
+    if (!label.font.face.empty() && FontFor(label.font) == defaultFont_.get())
       customFonts_.emplace_back(label.font, PointFont(label.font, dpi));
-  for (const Label& label : labels_) {
+  for (const Control& label : labels_) {
     ::SendMessageW(label.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(label.font)), TRUE);
     Place(label.window, label.bounds);
   }
-  for (const auto& button : buttons_) {
-    ::SendMessageW(button->window(), WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), TRUE);
-    Place(button->window(), button->Bounds());
+  for (const Control& button : buttons_) {
+    ::SendMessageW(button.window, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont_.get()), TRUE);
+    Place(button.window, button.bounds);
   }
 
   const RECT outer = OuterRectForClient(TwipsToPixels(clientWidth_, dpi),
                                         TwipsToPixels(clientHeight_, dpi), kStyle, kExStyle, dpi);
   const int width = outer.right - outer.left;
-  const int height = heightTwips_ ? TwipsToPixels(*heightTwips_, dpi) : outer.bottom - outer.top;
+  const int height = height_ ? TwipsToPixels(*height_, dpi) : outer.bottom - outer.top;
   RECT current{};
-  ::GetWindowRect(window_, &current);
+  ::GetWindowRect(window_.get(), &current);
   const POINT origin = suggested ? POINT{suggested->left, suggested->top}
                                  : POINT{current.left, current.top};
-  ::SetWindowPos(window_, nullptr, origin.x, origin.y, width, height,
+  ::SetWindowPos(window_.get(), nullptr, origin.x, origin.y, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 
   const int iconSize = ::MulDiv(32, static_cast<int>(dpi), 96);
@@ -283,15 +277,15 @@ void Win32Form::ApplyDpi(UINT dpi, const RECT* suggested) {
                                                  iconSize, iconSize, 0)));
   smallIcon_.reset(static_cast<HICON>(::LoadImageW(
       instance_, MAKEINTRESOURCEW(iconId_), IMAGE_ICON, smallSize, smallSize, 0)));
-  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  ::SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+  ::SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
 }
 
 LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* self = static_cast<Win32Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_ = window;
+    self->window_.reset(window);
     // Per-monitor v1 windows (Windows 10 1607 without v2) need this for a
     // title bar that scales with the window.
     using EnableScalingFn = BOOL(WINAPI*)(HWND);
@@ -305,34 +299,34 @@ LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam,
 }
 
 LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND const window = window_;
+  HWND const window = window_.get();
   switch (message) {
     case WM_CREATE:
-      queue_->Attach(window_, kRunQueueMessage);
+      queue_->Attach(window_.get(), kRunQueueMessage);
       taskbarCreatedMessage_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
       return 0;
     case kRunQueueMessage:
       queue_->RunPending();
       return 0;
     case WM_COMMAND: {
-      const int index = LOWORD(wParam) - buttonBaseId_;
-      if (HIWORD(wParam) == BN_CLICKED && lParam != 0 && index >= 0 && index <= UBound() &&
-          onClick_)
-        onClick_(index);
+      const int index = LOWORD(wParam) - firstButtonId_;
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0 && index >= 0 &&
+          index < static_cast<int>(buttons_.size()) && onInstallRequested_)
+        onInstallRequested_(index);
       return 0;
     }
     case DM_GETDEFID: {
       // Enter presses the focused install button.
       HWND focus = ::GetFocus();
-      for (const auto& button : buttons_)
-        if (button->window() == focus)
-          return MAKELRESULT(buttonBaseId_ + button->index(), DC_HASDEFID);
+      for (std::size_t k = 0; k < buttons_.size(); ++k)
+        if (buttons_[k].window == focus)
+          return MAKELRESULT(firstButtonId_ + static_cast<int>(k), DC_HASDEFID);
       return 0;
     }
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
         lastFocus_ = ::GetFocus();
-      } else if (lastFocus_ && ::IsWindowEnabled(lastFocus_) && ::IsChild(window_, lastFocus_)) {
+      } else if (lastFocus_ && ::IsWindowEnabled(lastFocus_) && ::IsChild(window_.get(), lastFocus_)) {
         ::SetFocus(lastFocus_);
       } else {
         FocusFirstEnabledButton();
@@ -347,7 +341,8 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      window_ = nullptr;
+      // The window is gone, whoever destroyed it.
+      (void)window_.release();
       break;
     default:
       if (message == taskbarCreatedMessage_ && taskbarCreatedMessage_ != 0) {
