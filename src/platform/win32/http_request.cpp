@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "platform/win32/last_error.h"
 #include "platform/win32/lock.h"
 #include "platform/win32/tls.h"
 #include "platform/win32/winhttp_api.h"
@@ -22,6 +23,8 @@ struct AsyncHttp::Signals {
 namespace {
 
 constexpr DWORD kConnectTimeoutMs = 30000;
+// What a WinHTTP call that failed without saying why counts as.
+constexpr WinError kUnsaid = ERROR_WINHTTP_INTERNAL_ERROR;
 constexpr wchar_t kNoCacheHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 
 using Signals = AsyncHttp::Signals;
@@ -72,11 +75,6 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
   }
 }
 
-DWORD LastError() {
-  const DWORD error = ::GetLastError();
-  return error != ERROR_SUCCESS ? error : ERROR_WINHTTP_INTERNAL_ERROR;
-}
-
 }  // namespace
 
 bool ParseHttpUrl(const std::wstring& url, HttpTarget& target) {
@@ -115,20 +113,22 @@ AsyncHttp::~AsyncHttp() {
   WaitForClosings(nullptr);
 }
 
-bool AsyncHttp::Adopt(HINTERNET handle) {
+Status AsyncHttp::Adopt(HINTERNET handle) {
   // Every handle carries the signals, so its closing is reported there.
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(signals_.get());
-  if (!WinHttp().SetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
-    return false;
-  ++adopted_;
-  return true;
+  const Status adopted = Check(
+      WinHttp().SetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context), kUnsaid);
+  if (adopted.ok()) ++adopted_;
+  return adopted;
 }
 
-DWORD AsyncHttp::Keep(InternetHandle handle, InternetHandle& slot) {
+Status AsyncHttp::Keep(InternetHandle handle, InternetHandle& slot) {
   // The error is read before a handle that could not be adopted closes.
-  if (!handle || !Adopt(handle.get())) return LastError();
+  if (!handle) return LastError(kUnsaid);
+  const Status adopted = Adopt(handle.get());
+  if (!adopted.ok()) return adopted;
   slot = std::move(handle);
-  return 0;
+  return Status::Ok();
 }
 
 bool AsyncHttp::WaitForClosings(HANDLE cancel) {
@@ -142,22 +142,23 @@ bool AsyncHttp::WaitForClosings(HANDLE cancel) {
   return true;
 }
 
-DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
+Status AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
   target_ = target;
   stallMs_ = stallMs;
-  if (!signals_->completed || !signals_->closed) return LastError();
+  if (!signals_->completed || !signals_->closed) return LastError(kUnsaid);
   InternetHandle session = OpenSession(target.url, target.host, proxy_);
-  if (!session) return LastError();
+  if (!session) return LastError(kUnsaid);
+  // Closed unseen when either fails: no closing will be reported.
   if (WinHttp().SetStatusCallback(
           session.get(), OnStatus,
           WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-          0) == WINHTTP_INVALID_STATUS_CALLBACK ||
-      !Adopt(session.get())) {
-    return LastError();  // closed unseen: no closing will be reported
-  }
+          0) == WINHTTP_INVALID_STATUS_CALLBACK)
+    return LastError(kUnsaid);
+  const Status adopted = Adopt(session.get());
+  if (!adopted.ok()) return adopted;
   session_ = std::move(session);
-  const DWORD secure = RequireSecureTransport(session_.get());
-  if (secure != 0) return secure;
+  const Status secure = RequireSecureTransport(session_.get());
+  if (!secure.ok()) return secure;
   WinHttp().SetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
 
@@ -165,15 +166,15 @@ DWORD AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
               connection_);
 }
 
-DWORD AsyncHttp::NewRequest() {
+Status AsyncHttp::NewRequest() {
   CloseRequest();
-  const DWORD opened = Keep(
+  const Status opened = Keep(
       InternetHandle(WinHttp().OpenRequest(
           connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
           WINHTTP_DEFAULT_ACCEPT_TYPES,
           WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0))),
       request_);
-  if (opened != 0) return opened;
+  if (!opened.ok()) return opened;
   WinHttp().SetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
   ApplyProxy(request_.get(), proxy_);
@@ -186,7 +187,7 @@ DWORD AsyncHttp::NewRequest() {
   // Always the server's current file, never a copy a cache kept.
   WinHttp().AddRequestHeaders(request_.get(), kNoCacheHeaders, static_cast<DWORD>(-1),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
-  return 0;
+  return Status::Ok();
 }
 
 void AsyncHttp::CloseRequest() {
@@ -199,7 +200,8 @@ void AsyncHttp::CloseRequest() {
   signals_->completion = false;
 }
 
-Wait AsyncHttp::Await(DWORD timeoutMs, DWORD& value, DWORD& error) {
+Completion AsyncHttp::Await(BOOL started, DWORD timeoutMs) {
+  if (!started) return {Wait::kDone, LastError(kUnsaid), 0};
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   HANDLE waits[] = {signals_->completed.get(), cancel_};
   for (;;) {
@@ -207,29 +209,22 @@ Wait AsyncHttp::Await(DWORD timeoutMs, DWORD& value, DWORD& error) {
       ExclusiveLock lock(signals_->lock);
       if (signals_->completion) {
         signals_->completion = false;
-        value = signals_->value;
-        error = signals_->error;
-        return Wait::kDone;
+        return {Wait::kDone, Status(signals_->error), signals_->value};
       }
     }
     const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) return Wait::kTimedOut;
+    if (now >= deadline) return {Wait::kTimedOut, Status::Ok(), 0};
     const DWORD woke =
         ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(deadline - now));
-    if (woke == WAIT_OBJECT_0 + 1) return Wait::kCancelled;
-    if (woke == WAIT_FAILED) return Wait::kCancelled;
+    if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) return {Wait::kCancelled, Status::Ok(), 0};
   }
 }
 
-Wait AsyncHttp::Send(DWORD timeoutMs, DWORD& error) {
-  if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return Wait::kCancelled;
-  if (!WinHttp().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    error = LastError();
-    return Wait::kDone;
-  }
-  DWORD ignored = 0;
-  return Await(timeoutMs, ignored, error);
+Completion AsyncHttp::Send(DWORD timeoutMs) {
+  if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return {Wait::kCancelled, Status::Ok(), 0};
+  return Await(WinHttp().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                     WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
+               timeoutMs);
 }
 
 bool AsyncHttp::DeclineClientCertificate() {
@@ -237,32 +232,17 @@ bool AsyncHttp::DeclineClientCertificate() {
                              WINHTTP_NO_CLIENT_CERT_CONTEXT, 0) != FALSE;
 }
 
-Wait AsyncHttp::Receive(DWORD timeoutMs, DWORD& error) {
-  if (!WinHttp().ReceiveResponse(request_.get(), nullptr)) {
-    error = LastError();
-    return Wait::kDone;
-  }
-  DWORD ignored = 0;
-  return Await(timeoutMs, ignored, error);
+Completion AsyncHttp::Receive(DWORD timeoutMs) {
+  return Await(WinHttp().ReceiveResponse(request_.get(), nullptr), timeoutMs);
 }
 
-Wait AsyncHttp::QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error) {
-  available = 0;
-  if (!WinHttp().QueryDataAvailable(request_.get(), nullptr)) {
-    error = LastError();
-    return Wait::kDone;
-  }
-  return Await(timeoutMs, available, error);
+Completion AsyncHttp::QueryAvailable(DWORD timeoutMs) {
+  return Await(WinHttp().QueryDataAvailable(request_.get(), nullptr), timeoutMs);
 }
 
-Wait AsyncHttp::Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error) {
-  got = 0;
+Completion AsyncHttp::Read(DWORD size, DWORD timeoutMs) {
   if (size > kBufferSize) size = kBufferSize;
-  if (!WinHttp().ReadData(request_.get(), buffer_.get(), size, nullptr)) {
-    error = LastError();
-    return Wait::kDone;
-  }
-  return Await(timeoutMs, got, error);
+  return Await(WinHttp().ReadData(request_.get(), buffer_.get(), size, nullptr), timeoutMs);
 }
 
 DWORD AsyncHttp::StatusCode() const {

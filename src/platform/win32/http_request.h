@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/internet_handle.h"
 #include "platform/win32/proxy.h"
@@ -32,6 +33,17 @@ bool ParseHttpUrl(const std::wstring& url, HttpTarget& target);
 // How waiting for an operation ended.
 enum class Wait { kDone, kCancelled, kTimedOut };
 
+// An operation that was waited for: with kDone, `status` is its outcome (a
+// failure carries WinHTTP's error) and `value` what it reports (the bytes
+// available or read).
+struct Completion {
+  Wait wait = Wait::kDone;
+  Status status;
+  DWORD value = 0;
+
+  bool done() const { return wait == Wait::kDone; }
+};
+
 class AsyncHttp {
  public:
   static constexpr DWORD kBufferSize = 64 * 1024;
@@ -43,26 +55,27 @@ class AsyncHttp {
   AsyncHttp(const AsyncHttp&) = delete;
   AsyncHttp& operator=(const AsyncHttp&) = delete;
 
-  // The session and connection; 0 or a Windows error. A receive that waits
-  // longer than `stallMs` fails.
-  DWORD Open(const HttpTarget& target, DWORD stallMs);
-  // A fresh GET request, the previous one closed; 0 or a Windows error.
-  DWORD NewRequest();
+  // The session and connection. A receive that waits longer than `stallMs`
+  // fails.
+  Status Open(const HttpTarget& target, DWORD stallMs);
+  // A fresh GET request, the previous one closed.
+  Status NewRequest();
   // Closes the request and waits until WinHTTP lets go of it, or until
   // cancelled.
   void CloseRequest();
 
-  // Each starts one operation and waits at most `timeoutMs` for it. With
-  // kDone, `error` is 0 or the operation's Windows error.
-  Wait Send(DWORD timeoutMs, DWORD& error);
+  // Each starts one operation and waits at most `timeoutMs` for it.
+  Completion Send(DWORD timeoutMs);
   // Tells the request to go without a client certificate when the server
   // asks for one; false when WinHTTP refused.
   bool DeclineClientCertificate();
-  Wait Receive(DWORD timeoutMs, DWORD& error);
-  Wait QueryAvailable(DWORD timeoutMs, DWORD& available, DWORD& error);
-  // Reads at most `size` (up to kBufferSize) bytes into buffer(). Ask for
-  // no more than is available: Wine waits for the whole amount.
-  Wait Read(DWORD size, DWORD timeoutMs, DWORD& got, DWORD& error);
+  Completion Receive(DWORD timeoutMs);
+  // Its value: how many bytes are there to read.
+  Completion QueryAvailable(DWORD timeoutMs);
+  // Reads at most `size` (up to kBufferSize) bytes into buffer(); its value:
+  // how many. Ask for no more than is available: Wine waits for the whole
+  // amount.
+  Completion Read(DWORD size, DWORD timeoutMs);
   const char* buffer() const { return buffer_.get(); }
 
   HINTERNET request() const { return request_.get(); }
@@ -75,11 +88,12 @@ class AsyncHttp {
   struct Signals;
 
  private:
-  Wait Await(DWORD timeoutMs, DWORD& value, DWORD& error);
-  bool Adopt(HINTERNET handle);
+  // The operation started by a call that returned `started`.
+  Completion Await(BOOL started, DWORD timeoutMs);
+  Status Adopt(HINTERNET handle);
   // Stores an adopted `handle` in `slot`; otherwise closes it and returns
-  // the error of its opening or adoption.
-  DWORD Keep(InternetHandle handle, InternetHandle& slot);
+  // the failure of its opening or adoption.
+  Status Keep(InternetHandle handle, InternetHandle& slot);
   // Until WinHTTP has let go of every closed handle; false when `cancel`
   // (if not null) was set first.
   bool WaitForClosings(HANDLE cancel);

@@ -1,5 +1,6 @@
 #include "platform/win32/partial_file.h"
 
+#include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
 
 namespace zarvelo::win32 {
@@ -7,11 +8,6 @@ namespace {
 
 // How many names are tried before a held name is reported as a failure.
 constexpr int kFreshNames = 9;
-
-Status LastError() {
-  const DWORD error = ::GetLastError();
-  return Status(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-}
 
 // plugin.gip and 2 make "plugin (2).gip", in the same folder.
 std::wstring NumberedName(const std::wstring& path, int n) {
@@ -28,7 +24,8 @@ std::wstring NumberedName(const std::wstring& path, int n) {
 // True when `path` could not be made because a file of that name is still
 // there: deleted but held open, or held so that it could not be deleted.
 // Not for a folder of that name, nor for a folder that cannot be written.
-bool NameIsHeld(const std::wstring& path, DWORD error) {
+bool NameIsHeld(const std::wstring& path, Status failure) {
+  const WinError error = failure.error();
   if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_EXISTS && error != ERROR_SHARING_VIOLATION)
     return false;
   const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path).c_str());
@@ -40,38 +37,37 @@ bool NameIsHeld(const std::wstring& path, DWORD error) {
 
 }  // namespace
 
-DWORD PartialFile::Create(const std::wstring& path) {
+Status PartialFile::CreateAt(const std::wstring& path) {
   const std::wstring extended = ExtendedPath(path);
   // If this fails, creating the file says why.
   ::DeleteFileW(extended.c_str());
   file_.reset(::CreateFileW(extended.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file_ ? 0 : LastError().error();
+  return file_ ? Status::Ok() : LastError();
 }
 
-PartialFile::PartialFile(const std::wstring& path) : path_(path) {
-  DWORD error = Create(path_);
+Status PartialFile::Create(const std::wstring& path) {
+  path_ = path;
+  Status created = CreateAt(path_);
   // A scanner still reading the last attempt's file keeps its name, even
   // once deleted (Windows 7 until it lets go): the next free name of the
   // form "name (2).ext" beside it will do.
-  if (error != 0 && NameIsHeld(path_, error)) {
+  if (!created.ok() && NameIsHeld(path_, created)) {
     for (int n = 2; n <= kFreshNames; ++n) {
       const std::wstring fresh = NumberedName(path, n);
-      if (Create(fresh) == 0) {
+      if (CreateAt(fresh).ok()) {
         path_ = fresh;
-        error = 0;
+        created = Status::Ok();
         break;
       }
     }
   }
-  if (error != 0) {
-    error_ = error;
-    return;
-  }
+  if (!created.ok()) return created;
   // Marked for deletion from the start, so the system removes it even when
   // the process ends in the middle of a transfer (the user closed the
   // window while the server stalled). Keep() takes the mark off.
-  markedForDeletion_ = MarkForDeletion(true);
+  markedForDeletion_ = MarkForDeletion(true).ok();
+  return Status::Ok();
 }
 
 PartialFile::~PartialFile() {
@@ -86,7 +82,8 @@ Status PartialFile::Write(const char* data, DWORD size) {
   if (!hashed.ok()) return hashed;
   while (size > 0) {
     DWORD written = 0;
-    if (!::WriteFile(file_.get(), data, size, &written, nullptr)) return LastError();
+    const Status wrote = Check(::WriteFile(file_.get(), data, size, &written, nullptr));
+    if (!wrote.ok()) return wrote;
     if (written == 0) return Status(ERROR_WRITE_FAULT);
     data += written;
     size -= written;
@@ -97,20 +94,24 @@ Status PartialFile::Write(const char* data, DWORD size) {
 Result<Sha256Digest> PartialFile::Keep() {
   const Result<Sha256Digest> digest = hash_.Finish();
   if (!digest.ok()) return digest;
-  if (markedForDeletion_ && !MarkForDeletion(false)) return LastError();
+  if (markedForDeletion_) {
+    const Status unmarked = MarkForDeletion(false);
+    if (!unmarked.ok()) return unmarked;
+  }
   kept_ = true;
   // Closing can report a delayed write error on network drives.
-  if (!::CloseHandle(file_.release())) return LastError();
+  const Status closed = Check(::CloseHandle(file_.release()));
+  if (!closed.ok()) return closed;
   return digest;
 }
 
-bool PartialFile::MarkForDeletion(bool deleteOnClose) {
+Status PartialFile::MarkForDeletion(bool deleteOnClose) {
   // Through our own handle: this cannot hit a file of the same name that
   // someone else created after us.
   FILE_DISPOSITION_INFO dispose{};
   dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
-  return ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose,
-                                      sizeof dispose) != FALSE;
+  return Check(::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose,
+                                            sizeof dispose));
 }
 
 }  // namespace zarvelo::win32

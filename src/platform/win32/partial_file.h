@@ -18,13 +18,13 @@ namespace zarvelo::win32 {
 
 class PartialFile {
  public:
-  explicit PartialFile(const std::wstring& path);
+  PartialFile() = default;
   ~PartialFile();
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
-  // Why the file could not be made: 0 when it was.
-  DWORD error() const { return error_; }
+  // Makes the file at `path`, or beside it; a failure when it cannot.
+  Status Create(const std::wstring& path);
   // The file's name: the one asked for, or a fresh one beside it when that
   // name was still held.
   const std::wstring& path() const { return path_; }
@@ -36,14 +36,13 @@ class PartialFile {
   Result<Sha256Digest> Keep();
 
  private:
-  // 0, or why `path` could not be made new.
-  DWORD Create(const std::wstring& path);
-  bool MarkForDeletion(bool deleteOnClose);
+  // Why `path` could not be made new, if it could not.
+  Status CreateAt(const std::wstring& path);
+  Status MarkForDeletion(bool deleteOnClose);
 
   std::wstring path_;
   FileHandle file_;
   Sha256 hash_;
-  DWORD error_ = 0;
   bool markedForDeletion_ = false;
   bool kept_ = false;
 };

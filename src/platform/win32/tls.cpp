@@ -23,7 +23,7 @@ bool AskFor(HINTERNET session, TlsVersions versions) {
 
 }  // namespace
 
-DWORD RequireSecureTransport(HINTERNET session) {
+Status RequireSecureTransport(HINTERNET session) {
   // Windows 7 offers only SSL 3 and TLS 1.0 unless asked for more; systems
   // that do not know TLS 1.3 refuse the whole value. Falling back to their
   // defaults would mean an old protocol, so a refusal of TLS 1.2 ends the
@@ -31,11 +31,11 @@ DWORD RequireSecureTransport(HINTERNET session) {
   TlsVersions versions = TlsVersions::kTls12And13;
   while (!AskFor(session, versions)) {
     versions = TlsFallback(versions);
-    if (versions == TlsVersions::kNone) return ERROR_WINHTTP_SECURE_FAILURE;
+    if (versions == TlsVersions::kNone) return Status(ERROR_WINHTTP_SECURE_FAILURE);
   }
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
   WinHttp().SetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-  return 0;
+  return Status::Ok();
 }
 
 }  // namespace zarvelo::win32

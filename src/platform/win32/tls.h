@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/error.h"
+
 namespace zarvelo::win32 {
 
-// TLS 1.2 or newer, and no redirect from https to http. 0, or
+// TLS 1.2 or newer, and no redirect from https to http. A failure with
 // ERROR_WINHTTP_SECURE_FAILURE when Windows offers nothing as new as
 // TLS 1.2: then nothing may be sent.
-DWORD RequireSecureTransport(HINTERNET session);
+Status RequireSecureTransport(HINTERNET session);
 
 }  // namespace zarvelo::win32

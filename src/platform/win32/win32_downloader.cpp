@@ -11,6 +11,7 @@
 #include "download/plugin_body.h"
 #include "platform/error.h"
 #include "platform/win32/http_request.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/partial_file.h"
 #include "platform/win32/winhttp_api.h"
 #include "platform/win32/winhttp_errors.h"
@@ -59,15 +60,8 @@ constexpr DWORD kSendLimitMs = 70000;
 // WinHTTP's receive limit is the stall time; ours comes a little later.
 constexpr DWORD kStallGraceMs = 2000;
 
-AttemptOutcome Ended(AttemptEnd end, std::int32_t result) {
-  AttemptOutcome outcome;
-  outcome.end = end;
-  outcome.result = result;
-  return outcome;
-}
-
-AttemptOutcome Stall() { return Ended(AttemptEnd::kStalled, kInetEConnectionTimeout); }
-AttemptOutcome Aborted() { return Ended(AttemptEnd::kOther, kEAbort); }
+AttemptOutcome Stall() { return {AttemptEnd::kStalled, kInetEConnectionTimeout}; }
+AttemptOutcome Aborted() { return {AttemptEnd::kOther, kEAbort}; }
 
 AttemptOutcome Interrupted(Wait wait) {
   return wait == Wait::kCancelled ? Aborted() : Stall();
@@ -93,8 +87,8 @@ void ReportProgress(const std::shared_ptr<Transfer>& t, std::uint64_t received,
   });
 }
 
-SendAgainReason SendAgainReasonOf(DWORD error) {
-  switch (error) {
+SendAgainReason SendAgainReasonOf(Status failure) {
+  switch (failure.error()) {
     case ERROR_WINHTTP_RESEND_REQUEST:
       return SendAgainReason::kResendAsked;
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
@@ -107,8 +101,8 @@ SendAgainReason SendAgainReasonOf(DWORD error) {
 // After a failed send or receive: true when the request goes out again, as
 // WinHTTP asks when it has answered a proxy's or server's challenge itself,
 // or when a server asks for a client certificate.
-bool PrepareSendAgain(AsyncHttp& http, DWORD error, int& sentAgain) {
-  const SendAgain decision = ChooseSendAgain(SendAgainReasonOf(error), sentAgain);
+bool PrepareSendAgain(AsyncHttp& http, Status failure, int& sentAgain) {
+  const SendAgain decision = ChooseSendAgain(SendAgainReasonOf(failure), sentAgain);
   if (decision == SendAgain::kNo) return false;
   if (decision == SendAgain::kWithoutCertificate && !http.DeclineClientCertificate()) return false;
   ++sentAgain;
@@ -121,25 +115,24 @@ AttemptOutcome Ask(Transfer& t, AsyncHttp& http, DWORD& status) {
   bool answeredProxy = false;
   int sentAgain = 0;
   for (;;) {
-    DWORD error = 0;
-    Wait wait = http.Send(kSendLimitMs, error);
-    if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0) {
-      if (PrepareSendAgain(http, error, sentAgain)) continue;
-      return WinHttpFailure(error);
+    const Completion send = http.Send(kSendLimitMs);
+    if (!send.done()) return Interrupted(send.wait);
+    if (!send.status.ok()) {
+      if (PrepareSendAgain(http, send.status, sentAgain)) continue;
+      return WinHttpFailure(send.status);
     }
     const ULONGLONG sent = ::GetTickCount64();
-    wait = http.Receive(t.stallTimeoutMs + kStallGraceMs, error);
-    if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0) {
+    const Completion answer = http.Receive(t.stallTimeoutMs + kStallGraceMs);
+    if (!answer.done()) return Interrupted(answer.wait);
+    if (!answer.status.ok()) {
       if (Stalled(sent, t.stallTimeoutMs)) return Stall();
-      if (PrepareSendAgain(http, error, sentAgain)) continue;
-      return WinHttpFailure(error);
+      if (PrepareSendAgain(http, answer.status, sentAgain)) continue;
+      return WinHttpFailure(answer.status);
     }
     status = http.StatusCode();
     t.httpStatus = status;
     if (status != HTTP_STATUS_PROXY_AUTH_REQ || !AnswerProxyChallenge(http.request(), answeredProxy))
-      return Ended(AttemptEnd::kComplete, 0);
+      return {AttemptEnd::kComplete, 0};
     answeredProxy = true;
   }
 }
@@ -150,8 +143,8 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
                        DownloadResult& download) {
   Transfer& t = *shared;
   t.httpStatus = 0;
-  const DWORD opened = http.NewRequest();
-  if (opened != 0) return WinHttpFailure(opened);
+  const Status opened = http.NewRequest();
+  if (!opened.ok()) return WinHttpFailure(opened);
   DWORD status = 0;
   const AttemptOutcome asked = Ask(t, http, status);
   if (asked.end != AttemptEnd::kComplete) return asked;
@@ -161,7 +154,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
         retryAfter ? ParseRetryAfterMs(*retryAfter) : std::nullopt;
     return HttpStatusOutcome(status, retryAfterMs.value_or(-1));
   }
-  const AttemptOutcome notThePlugin = Ended(AttemptEnd::kNotThePlugin, kInetEDownloadFailure);
+  const AttemptOutcome notThePlugin{AttemptEnd::kNotThePlugin, kInetEDownloadFailure};
   if (IsWebPageType(http.Header(WINHTTP_QUERY_CONTENT_TYPE).value_or(L""))) return notThePlugin;
   // A chunked body's length is what arrives, whatever else the headers say.
   std::optional<std::uint64_t> length;
@@ -170,8 +163,9 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     if (text) length = ParseContentLength(*text);
   }
 
-  PartialFile file(t.file);
-  if (file.error() != 0) return FileFailure(file.error());
+  PartialFile file;
+  const Status created = file.Create(t.file);
+  if (!created.ok()) return FileFailure(created);
   WebPageSniffer sniffer;
   std::uint64_t received = 0;
   ULONGLONG lastReport = ::GetTickCount64();
@@ -180,24 +174,22 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   for (;;) {
     // Waiting for what is there, then reading just that, keeps each read
     // from waiting on the network.
-    DWORD available = 0;
-    DWORD error = 0;
-    Wait wait = http.QueryAvailable(Remaining(lastByte, t.stallTimeoutMs), available, error);
-    if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0 || available == 0) {
+    const Completion available = http.QueryAvailable(Remaining(lastByte, t.stallTimeoutMs));
+    if (!available.done()) return Interrupted(available.wait);
+    if (!available.status.ok() || available.value == 0) {
       if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
-      if (error != 0) return WinHttpFailure(error);
+      if (!available.status.ok()) return WinHttpFailure(available.status);
       break;
     }
-    DWORD got = 0;
-    wait = http.Read(available, t.stallTimeoutMs, got, error);
-    if (wait != Wait::kDone) return Interrupted(wait);
-    if (error != 0) return WinHttpFailure(error);
+    const Completion read = http.Read(available.value, t.stallTimeoutMs);
+    if (!read.done()) return Interrupted(read.wait);
+    if (!read.status.ok()) return WinHttpFailure(read.status);
+    const DWORD got = read.value;
     if (got == 0) break;
     sniffer.Feed(http.buffer(), got);
     if (sniffer.IsWebPage()) return notThePlugin;
     const Status written = file.Write(http.buffer(), got);
-    if (!written.ok()) return FileFailure(written.error());
+    if (!written.ok()) return FileFailure(written);
     received += got;
     const ULONGLONG now = ::GetTickCount64();
     lastByte = now;
@@ -207,13 +199,13 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     }
   }
   // The connection closed before the whole body was there.
-  if (length && received != *length) return Ended(AttemptEnd::kDropped, kInetEDownloadFailure);
+  if (length && received != *length) return {AttemptEnd::kDropped, kInetEDownloadFailure};
   const Result<Sha256Digest> kept = file.Keep();
-  if (!kept.ok()) return FileFailure(kept.status().error());
+  if (!kept.ok()) return FileFailure(kept.status());
   download.sha256 = kept.value();
   download.file = file.path();
   ReportProgress(shared, received, length.value_or(0));
-  return Ended(AttemptEnd::kComplete, 0);
+  return {AttemptEnd::kComplete, 0};
 }
 
 void Report(const std::shared_ptr<Transfer>& t, const DownloadResult& download) {
@@ -228,7 +220,7 @@ void Report(const std::shared_ptr<Transfer>& t, const DownloadResult& download) 
 void Run(const std::shared_ptr<Transfer>& t) {
   DownloadResult download;
   if (WinHttp().loadError != 0) {
-    download.result = HResultFromWin32(WinHttp().loadError);
+    download.result = SystemFailureResult(Status(WinHttp().loadError));
     Report(t, download);
     return;
   }
@@ -241,8 +233,8 @@ void Run(const std::shared_ptr<Transfer>& t) {
   // Declared before the attempts' files: its handles are closed, and
   // waited for, only after those are gone.
   AsyncHttp http(t->cancel.get());
-  const DWORD opened = http.Open(target, t->stallTimeoutMs);
-  if (opened != 0) {
+  const Status opened = http.Open(target, t->stallTimeoutMs);
+  if (!opened.ok()) {
     download.result = WinHttpFailure(opened).result;
     Report(t, download);
     return;
@@ -305,7 +297,7 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
 
   std::int32_t failure = 0;
   if (!transfer->cancel) {
-    failure = HResultFromWin32(::GetLastError());
+    failure = SystemFailureResult(LastError());
   } else {
     auto* parameter = new std::shared_ptr<Transfer>(transfer);
     KernelHandle worker(::CreateThread(nullptr, 0, RunTransfer, parameter, 0, nullptr));
@@ -313,7 +305,7 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
       workers_.push_back(std::move(worker));
       return;
     }
-    failure = HResultFromWin32(::GetLastError());
+    failure = SystemFailureResult(LastError());
     delete parameter;
   }
   post_([transfer, failure] {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/sha256.h"
 
@@ -23,15 +24,6 @@ constexpr DWORD kStickyAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 constexpr DWORD kReadChunk = 64 * 1024;
-
-// The calling thread's last error as a failure; never a success, even if an
-// API forgot to set one.
-Status LastError() {
-  const DWORD error = ::GetLastError();
-  return Status(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-}
-
-Status Check(BOOL succeeded) { return succeeded ? Status::Ok() : LastError(); }
 
 bool IsDotEntry(const wchar_t* name) {
   return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;

@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 
 #include "platform/win32/dpi.h"
+#include "platform/win32/last_error.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -68,14 +69,14 @@ Status Win32Form::Create(HINSTANCE instance, const WindowDesign& design, int ico
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kInstallerWindowClass;
   if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    return Status(::GetLastError());
+    return LastError();
 
   // Created at its design size for the primary screen's DPI; ApplyDpi fixes
   // the size once the window knows its own DPI. WM_NCCREATE hands the
   // window to window_.
   if (!::CreateWindowExW(kExStyle, kInstallerWindowClass, design.title.c_str(), kStyle,
                          CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this))
-    return Status(::GetLastError());
+    return LastError();
 
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
@@ -93,7 +94,7 @@ Status Win32Form::Create(HINSTANCE instance, const WindowDesign& design, int ico
                                    WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
                                    window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
                                    instance, nullptr);
-    if (!label) return Status(::GetLastError());
+    if (!label) return LastError();
     labels_.push_back({label, control.bounds, control.font});
     if (control.id == design.statusLineId) statusLine_ = label;
   }
@@ -109,7 +110,7 @@ Status Win32Form::AddButton(const std::wstring& caption, const TwipRect& bounds)
                                   WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | visible, 0, 0, 0, 0,
                                   window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
                                   instance_, nullptr);
-  if (!button) return Status(::GetLastError());
+  if (!button) return LastError();
   // A new button follows the one before it in tab order.
   if (!buttons_.empty())
     ::SetWindowPos(button, buttons_.back().window, 0, 0, 0, 0,

@@ -24,43 +24,36 @@
 //   ERROR_WINHTTP_OPERATION_CANCELLED                 kEAbort                  kOther
 //   any other error                                   kInetEDownloadFailure    kOther
 //   a file error                                      HRESULT_FROM_WIN32       kOther
+//
+// A failure of the system itself (no thread, no winhttp.dll) is reported as
+// HRESULT_FROM_WIN32 of its error too.
 
 namespace zarvelo::win32 {
-namespace {
 
-AttemptOutcome Outcome(AttemptEnd end, std::int32_t result) {
-  AttemptOutcome outcome;
-  outcome.end = end;
-  outcome.result = result;
-  return outcome;
-}
-
-}  // namespace
-
-AttemptOutcome WinHttpFailure(DWORD error) {
-  switch (error) {
+AttemptOutcome WinHttpFailure(Status failure) {
+  switch (failure.error()) {
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-      return Outcome(AttemptEnd::kOther, kInetEInvalidUrl);
+      return {AttemptEnd::kOther, kInetEInvalidUrl};
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-      return Outcome(AttemptEnd::kNameNotResolved, kInetEResourceNotFound);
+      return {AttemptEnd::kNameNotResolved, kInetEResourceNotFound};
     // Wine's WinHTTP passes some socket errors on as they are.
     case ERROR_WINHTTP_CANNOT_CONNECT:
     case WSAECONNREFUSED:
-      return Outcome(AttemptEnd::kRefused, kInetECannotConnect);
+      return {AttemptEnd::kRefused, kInetECannotConnect};
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
-      return Outcome(AttemptEnd::kOther, kInetECannotConnect);
+      return {AttemptEnd::kOther, kInetECannotConnect};
     case ERROR_WINHTTP_CONNECTION_ERROR:
     case WSAECONNRESET:
     case WSAECONNABORTED:
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
     // Wine's, when a reset cuts a TLS record short.
     case static_cast<DWORD>(SEC_E_INCOMPLETE_MESSAGE):
-      return Outcome(AttemptEnd::kDropped, kInetEDownloadFailure);
+      return {AttemptEnd::kDropped, kInetEDownloadFailure};
     case ERROR_WINHTTP_TIMEOUT:
     case WSAETIMEDOUT:
-      return Outcome(AttemptEnd::kStalled, kInetEConnectionTimeout);
+      return {AttemptEnd::kStalled, kInetEConnectionTimeout};
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
@@ -73,18 +66,22 @@ AttemptOutcome WinHttpFailure(DWORD error) {
     case ERROR_WINHTTP_SECURE_FAILURE_PROXY:
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED_PROXY:
-      return Outcome(AttemptEnd::kSecurity, kInetESecurityProblem);
+      return {AttemptEnd::kSecurity, kInetESecurityProblem};
     case ERROR_WINHTTP_REDIRECT_FAILED:
-      return Outcome(AttemptEnd::kRedirectRefused, kInetERedirectFailed);
+      return {AttemptEnd::kRedirectRefused, kInetERedirectFailed};
     case ERROR_WINHTTP_OPERATION_CANCELLED:
-      return Outcome(AttemptEnd::kOther, kEAbort);
+      return {AttemptEnd::kOther, kEAbort};
     default:
-      return Outcome(AttemptEnd::kOther, kInetEDownloadFailure);
+      return {AttemptEnd::kOther, kInetEDownloadFailure};
   }
 }
 
-AttemptOutcome FileFailure(DWORD error) {
-  return Outcome(AttemptEnd::kOther, HResultFromWin32(error != 0 ? error : ERROR_GEN_FAILURE));
+std::int32_t SystemFailureResult(Status failure) {
+  return HResultFromWin32(failure.ok() ? ERROR_GEN_FAILURE : failure.error());
+}
+
+AttemptOutcome FileFailure(Status failure) {
+  return {AttemptEnd::kOther, SystemFailureResult(failure)};
 }
 
 }  // namespace zarvelo::win32
