@@ -10,14 +10,15 @@ set(ZARVELO_WINDOWS_DEFINES UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601
 target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 
 add_library(zarvelo_win32 STATIC
-  src/platform/win32/sha256.cpp
-  src/platform/win32/signature_verifier.cpp
-  src/platform/win32/http_request.cpp
-  src/platform/win32/partial_file.cpp
-  src/platform/win32/proxy.cpp
-  src/platform/win32/tls.cpp
-  src/platform/win32/winhttp_errors.cpp
-  src/platform/win32/win32_downloader.cpp
+  src/platform/win32/background_threads.cpp
+  src/platform/win32/cng/sha256.cpp
+  src/platform/win32/cng/signature_verifier.cpp
+  src/platform/win32/download/http_request.cpp
+  src/platform/win32/download/partial_file.cpp
+  src/platform/win32/download/proxy.cpp
+  src/platform/win32/download/tls.cpp
+  src/platform/win32/download/winhttp_errors.cpp
+  src/platform/win32/download/win32_downloader.cpp
   src/platform/win32/win32_environment.cpp
   src/platform/win32/win32_file_system.cpp
   src/platform/win32/win32_form.cpp

@@ -11,13 +11,14 @@
 #include "build_config.h"
 #include "install/plugin_install.h"
 #include "payload_key.h"
+#include "platform/win32/background_threads.h"
+#include "platform/win32/cng/signature_verifier.h"
+#include "platform/win32/download/win32_downloader.h"
 #include "platform/win32/dpi.h"
-#include "platform/win32/signature_verifier.h"
-#include "platform/win32/win32_downloader.h"
-#include "platform/win32/win32_environment.h"
-#include "platform/win32/win32_file_system.h"
 #include "platform/win32/single_instance.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/win32_environment.h"
+#include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_form.h"
 #include "platform/win32/win32_worker.h"
 #include "resources/resource.h"
@@ -88,12 +89,13 @@ int Run(HINSTANCE instance, int showCommand) {
 
   std::shared_ptr<win32::UiQueue> queue = form.queue();
   const auto post = [queue](std::function<void()> task) { queue->Post(std::move(task)); };
+  win32::BackgroundThreads background;
   win32::Win32Downloader net(
-      post,
+      background, post,
       [&form](std::uint64_t received, std::uint64_t total) { form.SetProgress(received, total); });
   TaskbarDownloader reportingNet(net, form);
   const std::optional<win32::EcdsaP256PublicKey> publisherKey = PublisherKey();
-  win32::Win32Worker worker(post);
+  win32::Win32Worker worker(background, post);
   PluginInstaller installer(form, env, fs, reportingNet, worker, ZARVELO_DOWNLOAD_URL,
                             publisherKey ? &*publisherKey : nullptr);
   InstallerPresenter presenter(form, design, env, fs, installer);
@@ -108,9 +110,8 @@ int Run(HINSTANCE instance, int showCommand) {
   // process ends without the DLL clean-up that would wait for that call, and
   // the system deletes the partial file with it. File steps waiting for a
   // scanner stop waiting and end at once.
-  net.Cancel();
-  worker.Cancel();
-  if (!net.WaitIdle(1000) || !worker.WaitIdle(1000))
+  background.Cancel();
+  if (!background.WaitIdle(1000))
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
   return exitCode;
 }

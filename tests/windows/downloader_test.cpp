@@ -20,9 +20,10 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/win32/background_threads.h"
+#include "platform/win32/cng/sha256.h"
+#include "platform/win32/download/win32_downloader.h"
 #include "platform/win32/long_path.h"
-#include "platform/win32/sha256.h"
-#include "platform/win32/win32_downloader.h"
 #include "windows/test_files.h"
 #include "windows/test_server.h"
 
@@ -137,7 +138,7 @@ class DownloaderTest : public ::testing::Test {
       ++outcome.calls;
     });
     outcome.finished = queue_.RunUntil([&] { return outcome.calls > 0; }, kDownloadLimitMs);
-    EXPECT_TRUE(downloader.WaitIdle(5000));
+    EXPECT_TRUE(threads_.WaitIdle(5000));
     queue_.RunFor(50);  // anything posted late would show as a second call
     return outcome;
   }
@@ -145,6 +146,7 @@ class DownloaderTest : public ::testing::Test {
   std::optional<ScratchFolder> scratch_;
   std::wstring folder_;
   TaskQueue queue_;
+  BackgroundThreads threads_;
   std::vector<Progress> progress_;
   DWORD uiThread_ = 0;
 };
@@ -200,7 +202,7 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
     ASSERT_FALSE(Exists(file));
     progress_.clear();
 
-    Win32Downloader downloader(Poster(), Recorder(), kStallMs);
+    Win32Downloader downloader(threads_, Poster(), Recorder(), kStallMs);
     const auto begin = std::chrono::steady_clock::now();
     const Outcome outcome = Download(downloader, kUrl, file);
     const auto seconds =
@@ -267,7 +269,7 @@ TEST_F(DownloaderTest, BadUrlsAndUnwritableTargetsFail) {
   for (const LocalCase& c : cases) {
     SCOPED_TRACE(c.what);
     const std::wstring file = c.file.empty() ? folder_ : folder_ + L"\\" + c.file;
-    Win32Downloader downloader(Poster());
+    Win32Downloader downloader(threads_, Poster());
     const Outcome outcome = Download(downloader, c.url, file);
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.calls, 1);
@@ -283,7 +285,7 @@ TEST_F(DownloaderTest, BadUrlsAndUnwritableTargetsFail) {
 TEST_F(DownloaderTest, DownloadsOverPlainHttp) {
   ASSERT_TRUE(SetMode("ok", 5000));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   const Outcome outcome =
       Download(downloader, L"http://127.0.0.1:" + std::to_wstring(kControlPort) + L"/body", file);
   ASSERT_TRUE(outcome.finished);
@@ -305,7 +307,7 @@ TEST_F(DownloaderTest, WritesToALongUnicodePath) {
   const std::wstring file = path + L"\\矢量插件-Zarvelo_CDRplugin.gip";
   ASSERT_GT(file.size(), 260u);
 
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   const Outcome outcome = Download(downloader, kUrl, file);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.result, 0);
@@ -327,7 +329,7 @@ TEST_F(DownloaderTest, NeverWritesIntoAFileThatWasThere) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                   nullptr));
     ASSERT_TRUE(held);
-    Win32Downloader downloader(Poster());
+    Win32Downloader downloader(threads_, Poster());
     const Outcome outcome = Download(downloader, kUrl, file);
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.result, 0);
@@ -342,7 +344,7 @@ TEST_F(DownloaderTest, ReplacesAnExistingLongerFile) {
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
   ASSERT_TRUE(WriteBytes(file, std::string(5000, 'x')));
 
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   const Outcome outcome = Download(downloader, kUrl, file);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.result, 0);
@@ -356,7 +358,7 @@ TEST_F(DownloaderTest, ReplacesAnExistingLongerFile) {
 TEST_F(DownloaderTest, EveryAttemptAsksTheServer) {
   ASSERT_TRUE(SetMode("ok", 20000));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   for (int attempt = 1; attempt <= 2; ++attempt) {
     SCOPED_TRACE(attempt);
     const Outcome outcome = Download(downloader, kUrl, file);
@@ -374,18 +376,18 @@ TEST_F(DownloaderTest, EveryAttemptAsksTheServer) {
 TEST_F(DownloaderTest, CancelEndsASlowTransferWithoutReportingIt) {
   ASSERT_TRUE(SetMode("slow"));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
-  Win32Downloader downloader(Poster(), Recorder());
+  Win32Downloader downloader(threads_, Poster(), Recorder());
   int calls = 0;
   downloader.Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   // Well into the body: some progress arrived and the file exists.
   ASSERT_TRUE(queue_.RunUntil(
       [this] { return !progress_.empty() && progress_.back().received >= 20000; }, 15000));
   EXPECT_TRUE(Exists(file));
-  EXPECT_FALSE(downloader.WaitIdle(0));
+  EXPECT_FALSE(threads_.WaitIdle(0));
 
   const auto begin = std::chrono::steady_clock::now();
   downloader.Cancel();
-  EXPECT_TRUE(downloader.WaitIdle(2500));
+  EXPECT_TRUE(threads_.WaitIdle(2500));
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_LT(seconds, 2.0);
@@ -398,14 +400,14 @@ TEST_F(DownloaderTest, CancelEndsASlowTransferWithoutReportingIt) {
 
 TEST_F(DownloaderTest, CancelEndsTheWaitBeforeARetryAtOnce) {
   ASSERT_TRUE(SetMode("503?n=3&retry_after=10"));
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   int calls = 0;
   downloader.Start(kUrl, folder_ + L"\\a.gip", [&calls](const DownloadResult&) { ++calls; });
   ASSERT_TRUE(queue_.RunUntil([] { return ServerRequests().count == 1; }, 15000));
   queue_.RunFor(300);  // now waiting the 10 s the server asked for
   const auto begin = std::chrono::steady_clock::now();
   downloader.Cancel();
-  EXPECT_TRUE(downloader.WaitIdle(2000));
+  EXPECT_TRUE(threads_.WaitIdle(2000));
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 0.5);
   queue_.RunFor(200);
   EXPECT_EQ(calls, 0);
@@ -416,12 +418,13 @@ TEST_F(DownloaderTest, DestroyingTheDownloaderCancelsItsTransfer) {
   ASSERT_TRUE(SetMode("slow"));
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
   int calls = 0;
-  auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder());
+  auto downloader = std::make_unique<Win32Downloader>(threads_, Poster(), Recorder());
   downloader->Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   ASSERT_TRUE(queue_.RunUntil([this] { return !progress_.empty(); }, 15000));
 
   const auto begin = std::chrono::steady_clock::now();
   downloader.reset();
+  EXPECT_TRUE(threads_.WaitIdle(2000));
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_LT(seconds, 2.5);
@@ -438,7 +441,7 @@ TEST_F(DownloaderTest, DestroyingDuringAStallDoesNotWaitForIt) {
   const std::wstring file = folder_ + L"\\Zarvelo_CDRplugin.gip";
   constexpr DWORD kLongStallMs = 6000;
   int calls = 0;
-  auto downloader = std::make_unique<Win32Downloader>(Poster(), Recorder(), kLongStallMs);
+  auto downloader = std::make_unique<Win32Downloader>(threads_, Poster(), Recorder(), kLongStallMs);
   downloader->Start(kUrl, file, [&calls](const DownloadResult&) { ++calls; });
   ASSERT_TRUE(queue_.RunUntil([&] { return !progress_.empty() && Exists(file); }, 15000));
   queue_.RunFor(300);  // the worker now waits for bytes that do not come
@@ -447,7 +450,7 @@ TEST_F(DownloaderTest, DestroyingDuringAStallDoesNotWaitForIt) {
   downloader.reset();
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  EXPECT_LT(seconds, 4.5);  // the destructor's 2 s wait, not the 6 s stall
+  EXPECT_LT(seconds, 4.5);  // not the 6 s stall
   EXPECT_TRUE(queue_.RunUntil([&] { return !Exists(file); }, 1000)) << "the partial file stayed";
   queue_.RunFor(200);
   EXPECT_EQ(calls, 0);
@@ -457,7 +460,7 @@ TEST_F(DownloaderTest, StartingAgainReplacesTheRunningTransfer) {
   ASSERT_TRUE(SetMode("slow", 40000));
   const std::wstring first = folder_ + L"\\first.gip";
   const std::wstring second = folder_ + L"\\second.gip";
-  Win32Downloader downloader(Poster());
+  Win32Downloader downloader(threads_, Poster());
   int firstCalls = 0;
   downloader.Start(kUrl, first, [&firstCalls](const DownloadResult&) { ++firstCalls; });
   queue_.RunFor(200);

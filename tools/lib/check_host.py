@@ -63,7 +63,7 @@ WINDOWS7_SUITES = [
 WINDOWS7_CURVES = "P-256:P-384"
 WINDOWS7_SIGALGS = "RSA+SHA256:RSA+SHA384:RSA+SHA1:ECDSA+SHA256:ECDSA+SHA384:ECDSA+SHA1"
 
-# What the installer sends with every request (src/platform/win32).
+# What the installer sends with every request (src/platform/win32/download).
 REQUEST_HEADERS = {"User-Agent": "ZarveloInstaller/1.0", "Cache-Control": "no-cache",
                    "Pragma": "no-cache"}
 MIN_DAYS = 30

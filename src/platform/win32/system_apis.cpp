@@ -1,7 +1,7 @@
 // The tables of winhttp_api.h and cng_api.h.
-#include "platform/win32/cng_api.h"
+#include "platform/win32/cng/cng_api.h"
+#include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/system_library.h"
-#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 namespace {

@@ -6,10 +6,10 @@
 #include <memory>
 #include <new>
 
+#include "platform/win32/cng/sha256.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
-#include "platform/win32/sha256.h"
 
 namespace zarvelo::win32 {
 namespace {

@@ -4,33 +4,36 @@
 
 namespace zarvelo::win32 {
 
-Win32Worker::Win32Worker(PostToUi post)
-    : post_(std::move(post)), cancelled_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+Win32Worker::Win32Worker(BackgroundThreads& threads, PostToUi post)
+    : threads_(threads),
+      post_(std::move(post)),
+      cancelled_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 Win32Worker::~Win32Worker() {
-  Cancel();
-  WaitIdle(INFINITE);
+  if (cancelled_) ::SetEvent(cancelled_.get());
+  if (idle_) ::WaitForSingleObject(idle_.get(), INFINITE);
 }
 
 void Win32Worker::Run(std::function<void()> job, std::function<void()> done) {
-  // The job before has posted its outcome already; its thread is ending.
-  WaitIdle(INFINITE);
-  thread_.reset();
-  job_ = std::move(job);
-  done_ = std::move(done);
-  thread_.reset(::CreateThread(nullptr, 0, &Win32Worker::ThreadMain, this, 0, nullptr));
-  if (thread_) return;
+  // One job at a time: the one before has posted its outcome already.
+  if (idle_) ::WaitForSingleObject(idle_.get(), INFINITE);
+  if (cancelled_ && idle_) {
+    ::ResetEvent(idle_.get());
+    const HANDLE idle = idle_.get();
+    const Status started = threads_.Start(
+        [job, done, post = post_, idle] {
+          job();
+          post(done);
+          ::SetEvent(idle);
+        },
+        cancelled_.get());
+    if (started.ok()) return;
+    ::SetEvent(idle_.get());
+  }
   // Without a thread the steps still run, only the window waits for them.
-  job_();
-  std::function<void()> finished = std::move(done_);
-  finished();
-}
-
-DWORD WINAPI Win32Worker::ThreadMain(void* self) {
-  auto* worker = static_cast<Win32Worker*>(self);
-  worker->job_();
-  worker->post_(std::move(worker->done_));
-  return 0;
+  job();
+  done();
 }
 
 bool Win32Worker::Pause(std::uint32_t ms) {
@@ -39,14 +42,6 @@ bool Win32Worker::Pause(std::uint32_t ms) {
     return true;
   }
   return ::WaitForSingleObject(cancelled_.get(), ms) == WAIT_TIMEOUT;
-}
-
-void Win32Worker::Cancel() {
-  if (cancelled_) ::SetEvent(cancelled_.get());
-}
-
-bool Win32Worker::WaitIdle(DWORD timeoutMs) {
-  return !thread_ || ::WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace zarvelo::win32

@@ -1,12 +1,13 @@
-// The file worker: one thread per job, so an install's file steps can wait
-// for a scanner without freezing the window; the outcome is handed back to
-// the user-interface thread.
+// The file worker: each job on a thread of its own, so an install's file
+// steps can wait for a scanner without freezing the window; the outcome is
+// handed back to the user-interface thread.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 
+#include "platform/win32/background_threads.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/ui_queue.h"
 #include "platform/worker.h"
@@ -15,7 +16,10 @@ namespace zarvelo::win32 {
 
 class Win32Worker : public Worker {
  public:
-  explicit Win32Worker(PostToUi post);
+  // Jobs run on threads of `threads`; its Cancel() makes their pauses end
+  // at once.
+  Win32Worker(BackgroundThreads& threads, PostToUi post);
+  // Waits for the job that runs: it may still call Pause.
   ~Win32Worker() override;
   Win32Worker(const Win32Worker&) = delete;
   Win32Worker& operator=(const Win32Worker&) = delete;
@@ -23,18 +27,11 @@ class Win32Worker : public Worker {
   void Run(std::function<void()> job, std::function<void()> done) override;
   bool Pause(std::uint32_t ms) override;
 
-  // The program is ending: pauses end at once and no longer wait.
-  void Cancel();
-  // True when no job is running (any more) within `timeoutMs`.
-  bool WaitIdle(DWORD timeoutMs);
-
  private:
-  static DWORD WINAPI ThreadMain(void* self);
-
+  BackgroundThreads& threads_;
   PostToUi post_;
-  KernelHandle cancelled_;
-  KernelHandle thread_;
-  std::function<void()> job_, done_;
+  KernelHandle cancelled_;  // set once the program is ending
+  KernelHandle idle_;       // set while no job runs
 };
 
 }  // namespace zarvelo::win32

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_downloader.h"
+#include "platform/win32/download/win32_downloader.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,11 +10,11 @@
 #include "download/http_fields.h"
 #include "download/plugin_body.h"
 #include "platform/error.h"
-#include "platform/win32/http_request.h"
+#include "platform/win32/download/http_request.h"
+#include "platform/win32/download/partial_file.h"
+#include "platform/win32/download/winhttp_api.h"
+#include "platform/win32/download/winhttp_errors.h"
 #include "platform/win32/last_error.h"
-#include "platform/win32/partial_file.h"
-#include "platform/win32/winhttp_api.h"
-#include "platform/win32/winhttp_errors.h"
 
 // A transfer is up to kMaxAttempts requests: transient faults are tried
 // again after a wait (download/download_policy.h), everything else ends it.
@@ -53,7 +53,6 @@ namespace {
 using Transfer = detail::DownloadTransfer;
 
 constexpr ULONGLONG kProgressIntervalMs = 100;
-constexpr DWORD kWorkerExitWaitMs = 2000;
 // Connecting and sending have WinHTTP's own 30-second limits; this only
 // guards against a completion that never comes.
 constexpr DWORD kSendLimitMs = 70000;
@@ -255,37 +254,21 @@ void Run(const std::shared_ptr<Transfer>& t) {
   Report(t, download);
 }
 
-DWORD WINAPI RunTransfer(void* parameter) {
-  std::shared_ptr<Transfer>* owner = static_cast<std::shared_ptr<Transfer>*>(parameter);
-  const std::shared_ptr<Transfer> t = std::move(*owner);
-  delete owner;
-  Run(t);
-  return 0;
-}
-
 }  // namespace
 
-Win32Downloader::Win32Downloader(PostToUi post, Progress progress, DWORD stallTimeoutMs)
-    : post_(std::move(post)), progress_(std::move(progress)), stallTimeoutMs_(stallTimeoutMs) {}
+Win32Downloader::Win32Downloader(BackgroundThreads& threads, PostToUi post, Progress progress,
+                                 DWORD stallTimeoutMs)
+    : threads_(threads),
+      post_(std::move(post)),
+      progress_(std::move(progress)),
+      stallTimeoutMs_(stallTimeoutMs) {}
 
-Win32Downloader::~Win32Downloader() {
-  Cancel();
-  // A worker whose handles WinHTTP does not let go of in time is left
-  // behind; it holds its own share of the transfer and touches nothing of
-  // ours.
-  WaitIdle(kWorkerExitWaitMs);
-}
+// A transfer's thread holds its own share of the transfer and touches
+// nothing of ours, so it may outlive us.
+Win32Downloader::~Win32Downloader() { Cancel(); }
 
 void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, Done done) {
   Cancel();
-  // Forget the workers that have ended.
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    if (::WaitForSingleObject(it->get(), 0) == WAIT_OBJECT_0) {
-      it = workers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
   auto transfer = std::make_shared<Transfer>();
   transfer->url = url;
   transfer->file = file;
@@ -299,14 +282,9 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   if (!transfer->cancel) {
     failure = SystemFailureResult(LastError());
   } else {
-    auto* parameter = new std::shared_ptr<Transfer>(transfer);
-    KernelHandle worker(::CreateThread(nullptr, 0, RunTransfer, parameter, 0, nullptr));
-    if (worker) {
-      workers_.push_back(std::move(worker));
-      return;
-    }
-    failure = SystemFailureResult(LastError());
-    delete parameter;
+    const Status started = threads_.Start([transfer] { Run(transfer); }, transfer->cancel.get());
+    if (started.ok()) return;
+    failure = SystemFailureResult(started);
   }
   post_([transfer, failure] {
     DownloadResult download;
@@ -323,16 +301,6 @@ void Win32Downloader::Cancel() {
   if (!transfer_) return;
   transfer_->cancelled = true;
   if (transfer_->cancel) ::SetEvent(transfer_->cancel.get());
-}
-
-bool Win32Downloader::WaitIdle(DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  for (const KernelHandle& worker : workers_) {
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    if (::WaitForSingleObject(worker.get(), left) != WAIT_OBJECT_0) return false;
-  }
-  return true;
 }
 
 }  // namespace zarvelo::win32

@@ -1,4 +1,4 @@
-#include "platform/win32/partial_file.h"
+#include "platform/win32/download/partial_file.h"
 
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"

@@ -1,4 +1,4 @@
-#include "platform/win32/sha256.h"
+#include "platform/win32/cng/sha256.h"
 
 #include <winternl.h>
 

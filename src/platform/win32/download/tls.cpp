@@ -1,8 +1,8 @@
-#include "platform/win32/tls.h"
+#include "platform/win32/download/tls.h"
 
 #include "download/download_policy.h"
+#include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/system_library.h"
-#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 namespace {

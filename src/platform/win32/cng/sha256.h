@@ -10,7 +10,7 @@
 
 #include "platform/digest.h"
 #include "platform/error.h"
-#include "platform/win32/cng_api.h"
+#include "platform/win32/cng/cng_api.h"
 #include "platform/win32/handles.h"
 
 namespace zarvelo::win32 {
@@ -20,16 +20,12 @@ inline BCRYPT_ALG_HANDLE NullAlgorithm() { return nullptr; }
 inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) { Cng().CloseAlgorithmProvider(h, 0); }
 inline BCRYPT_HASH_HANDLE NullHash() { return nullptr; }
 inline void DestroyHash(BCRYPT_HASH_HANDLE h) { Cng().DestroyHash(h); }
-inline BCRYPT_KEY_HANDLE NullKey() { return nullptr; }
-inline void DestroyKey(BCRYPT_KEY_HANDLE h) { Cng().DestroyKey(h); }
 }  // namespace detail
 
 // BCryptOpenAlgorithmProvider and BCryptCreateHash results.
 using AlgorithmHandle =
     UniqueHandle<BCRYPT_ALG_HANDLE, detail::CloseAlgorithm, detail::NullAlgorithm>;
 using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, detail::DestroyHash, detail::NullHash>;
-// BCryptImportKeyPair results.
-using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, detail::DestroyKey, detail::NullKey>;
 
 // The Windows error code of a failed CNG call.
 WinError ErrorFromNtStatus(NTSTATUS status);

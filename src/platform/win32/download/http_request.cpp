@@ -1,11 +1,11 @@
-#include "platform/win32/http_request.h"
+#include "platform/win32/download/http_request.h"
 
 #include <climits>
 
+#include "platform/win32/download/tls.h"
+#include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/lock.h"
-#include "platform/win32/tls.h"
-#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 

@@ -11,8 +11,8 @@
 
 #include "platform/digest.h"
 #include "platform/error.h"
+#include "platform/win32/cng/sha256.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/sha256.h"
 
 namespace zarvelo::win32 {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/winhttp_errors.h"
+#include "platform/win32/download/winhttp_errors.h"
 
 #include <winhttp.h>
 

@@ -8,11 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/downloader.h"
+#include "platform/win32/background_threads.h"
+#include "platform/win32/download/internet_handle.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/internet_handle.h"
 #include "platform/win32/ui_queue.h"
 
 namespace zarvelo::win32 {
@@ -29,7 +29,11 @@ class Win32Downloader : public Downloader {
   // on the user-interface thread.
   using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
-  explicit Win32Downloader(PostToUi post, Progress progress = {}, DWORD stallTimeoutMs = 30000);
+  // Transfers run on threads of `threads`; its Cancel() ends them as
+  // Cancel() here does.
+  explicit Win32Downloader(BackgroundThreads& threads, PostToUi post, Progress progress = {},
+                           DWORD stallTimeoutMs = 30000);
+  // Cancels the running transfer; its thread is not waited for.
   ~Win32Downloader() override;
   Win32Downloader(const Win32Downloader&) = delete;
   Win32Downloader& operator=(const Win32Downloader&) = delete;
@@ -39,21 +43,16 @@ class Win32Downloader : public Downloader {
   std::uint32_t LastHttpStatus() const override;
 
   // Ends a running transfer at once: its partial file is deleted and its
-  // `done` is never called. Never blocks: the worker closes its own
-  // handles.
+  // `done` is never called. Never blocks: the transfer's thread closes its
+  // own handles.
   void Cancel();
 
-  // True when no transfer is running (any more) within `timeoutMs`.
-  bool WaitIdle(DWORD timeoutMs);
-
  private:
+  BackgroundThreads& threads_;
   PostToUi post_;
   Progress progress_;
   DWORD stallTimeoutMs_;
   std::shared_ptr<detail::DownloadTransfer> transfer_;
-  // Workers that may still run: the current one, and cancelled ones still
-  // waiting for WinHTTP to let go of their handles.
-  std::vector<KernelHandle> workers_;
 };
 
 }  // namespace zarvelo::win32

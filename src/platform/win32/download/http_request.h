@@ -13,9 +13,9 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/win32/download/internet_handle.h"
+#include "platform/win32/download/proxy.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/internet_handle.h"
-#include "platform/win32/proxy.h"
 
 namespace zarvelo::win32 {
 

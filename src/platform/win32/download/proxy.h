@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/win32/internet_handle.h"
+#include "platform/win32/download/internet_handle.h"
 
 namespace zarvelo::win32 {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/signature_verifier.h"
+#include "platform/win32/cng/signature_verifier.h"
 
 #include <windows.h>
 
@@ -6,13 +6,18 @@
 
 #include <cstring>
 
-#include "platform/win32/sha256.h"
+#include "platform/win32/cng/sha256.h"
 
 namespace zarvelo::win32 {
 namespace {
 
 // What BCryptVerifySignature says of a signature that does not match.
 constexpr NTSTATUS kStatusInvalidSignature = static_cast<NTSTATUS>(0xC000A000L);
+
+BCRYPT_KEY_HANDLE NullKey() { return nullptr; }
+void DestroyKey(BCRYPT_KEY_HANDLE h) { Cng().DestroyKey(h); }
+// BCryptImportKeyPair results.
+using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, DestroyKey, NullKey>;
 
 }  // namespace
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 

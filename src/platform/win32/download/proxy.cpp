@@ -1,10 +1,10 @@
-#include "platform/win32/proxy.h"
+#include "platform/win32/download/proxy.h"
 
 #include "download/download_policy.h"
+#include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/lock.h"
 #include "platform/win32/system_library.h"
-#include "platform/win32/winhttp_api.h"
 
 namespace zarvelo::win32 {
 namespace {
