@@ -49,7 +49,9 @@ target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
 # No link time stamp in the header, so two builds of one commit are identical.
-set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+# The header names Windows 7 (6.1) as the oldest system the program runs on.
+set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+                           -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1)
 
 include(cmake/payload_key.cmake)
 
