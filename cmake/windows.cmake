@@ -45,6 +45,16 @@ target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic winhttp bcrypt ntdll co
 # function an unwind table names, so with them it dropped almost nothing.
 set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions
                        -fno-asynchronous-unwind-tables -fno-unwind-tables)
+# Line counters for tools/coverage, unoptimised so that every line keeps its
+# own code; the programs write them (.gcda beside the objects) when they end.
+if(ZARVELO_COVERAGE)
+  if(NOT ZARVELO_BUILD_TESTS)
+    message(FATAL_ERROR "ZARVELO_COVERAGE is for test builds only")
+  endif()
+  list(APPEND ZARVELO_SIZE_FLAGS -O0 --coverage)
+  target_compile_definitions(zarvelo_win32 PUBLIC ZARVELO_COVERAGE)
+  target_link_options(zarvelo_win32 INTERFACE --coverage)
+endif()
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
