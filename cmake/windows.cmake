@@ -50,11 +50,23 @@ target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic ntdll comctl32 shell32 
 # function an unwind table names, so with them it dropped almost nothing.
 set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions
                        -fno-asynchronous-unwind-tables -fno-unwind-tables)
+# Line counters for tools/coverage, unoptimised so that every line keeps its
+# own code; the programs write them (.gcda beside the objects) when they end.
+if(ZARVELO_COVERAGE)
+  if(NOT ZARVELO_BUILD_TESTS)
+    message(FATAL_ERROR "ZARVELO_COVERAGE is for test builds only")
+  endif()
+  list(APPEND ZARVELO_SIZE_FLAGS -O0 --coverage)
+  target_compile_definitions(zarvelo_win32 PUBLIC ZARVELO_COVERAGE)
+  target_link_options(zarvelo_win32 INTERFACE --coverage)
+endif()
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
 
 # No link time stamp in the header, so two builds of one commit are identical.
-set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+# The header names Windows 7 (6.1) as the oldest system the program runs on.
+set(ZARVELO_EXE_LINK_FLAGS -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+                           -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1)
 
 include(cmake/payload_key.cmake)
 

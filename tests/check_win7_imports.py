@@ -7,8 +7,9 @@ A static import the system does not export stops the program before its
 first line runs ("entry point not found"), so every DLL and function in the
 import table (and the delay-load table) must appear in win7_exports.txt
 beside this script. Newer functions have to be looked up at run time with
-GetProcAddress instead. The PE file is read directly, PE32 (x86) and PE32+
-(x64) alike, so the check needs nothing beyond python3.
+GetProcAddress instead. The header's subsystem version must be 6.1. The PE
+file is read directly, PE32 (x86) and PE32+ (x64) alike, so the check needs
+nothing beyond python3.
 
 --dump prints every import instead of checking, to help extend the list.
 Exit status: 0 when every file passes, 1 otherwise.
@@ -216,6 +217,22 @@ def check(path, allowed):
                   % (path, pe.machine, len(imports), count)]
 
 
+def check_subsystem_version(path):
+    """(passed, message lines): the header must name Windows 7 (6.1) as the
+    oldest system the file runs on, as the manifest does."""
+    try:
+        with open(path, "rb") as f:
+            pe = PeFile(f.read())
+        optional = pe.u32(0x3C) + 24
+        version = (pe.u16(optional + 48), pe.u16(optional + 50))
+    except (OSError, PeError, struct.error) as error:
+        return False, ["FAIL %s: cannot read the header: %s" % (path, error)]
+    if version != (6, 1):
+        return False, ["FAIL %s (%s): subsystem version %d.%d, not 6.1 (Windows 7)"
+                       % ((path, pe.machine) + version)]
+    return True, []
+
+
 def main(argv):
     default_list = os.path.join(os.path.dirname(os.path.abspath(__file__)), "win7_exports.txt")
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -242,8 +259,9 @@ def main(argv):
     passed = failed = 0
     for path in args.exe:
         ok, lines = check(path, allowed)
-        print("\n".join(lines))
-        if ok:
+        version_ok, version_lines = check_subsystem_version(path)
+        print("\n".join(lines + version_lines))
+        if ok and version_ok:
             passed += 1
         else:
             failed += 1

@@ -96,6 +96,12 @@ setup_wine() {
 }
 NO_32BIT_REASON="this machine cannot run 32-bit programs"
 
+# The run of a build that treats every function newer than Windows 7 as
+# absent (x64-win7), and the programs it needs: the installer's window, DPI
+# and install cases, with the test server's CA helper.
+WIN7_TARGETS=(installer_tests install_tests trust_test_ca)
+WIN7_TESTS='InstallerLayout\.|InstallerInstall\.'
+
 # build_preset NAME [TARGET...]: configures and builds one CMake preset of
 # this checkout, from whatever folder the tool was started in (cmake looks for
 # the presets file in the current folder).

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "platform/win32/system_library.h"
+
 namespace zarvelo::win32 {
 namespace {
 
@@ -13,11 +15,17 @@ const DpiContext kPerMonitorV2 = reinterpret_cast<DpiContext>(static_cast<INT_PT
 const DpiContext kPerMonitor = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-3));
 const DpiContext kSystemAware = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-2));
 
+// user32 is imported, so it is loaded; shcore (Windows 8.1 on) is not.
 template <typename Fn>
 Fn User32Function(const char* name) {
-  static HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(user32, name)))
-                : nullptr;
+  static const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  return NewerFunction<Fn>(user32, name);
+}
+
+template <typename Fn>
+Fn ShcoreFunction(const char* name) {
+  static const HMODULE shcore = SystemModule(L"shcore.dll");
+  return NewerFunction<Fn>(shcore, name);
 }
 
 UINT SystemDpi() {
@@ -36,15 +44,11 @@ void EnableDpiAwareness() {
       if (setContext(context)) return;
     return;  // the manifest has already set it
   }
-  // Windows 8.1: per-monitor through shcore.
-  if (HMODULE shcore = ::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    using SetAwarenessFn = HRESULT(WINAPI*)(int);
-    auto setAwareness = reinterpret_cast<SetAwarenessFn>(
-        reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")));
-    const bool done = setAwareness && setAwareness(2 /* per-monitor */) == S_OK;
-    if (done) return;  // keep shcore loaded: the process relies on it now
-    ::FreeLibrary(shcore);
-  }
+  // Windows 8.1 and Windows 10 before 1703: per-monitor through shcore,
+  // which stays loaded for WindowDpi.
+  using SetAwarenessFn = HRESULT(WINAPI*)(int);
+  const auto setAwareness = ShcoreFunction<SetAwarenessFn>("SetProcessDpiAwareness");
+  if (setAwareness && setAwareness(2 /* per-monitor */) == S_OK) return;
   ::SetProcessDPIAware();  // Windows 7
 }
 
@@ -54,6 +58,16 @@ UINT WindowDpi(HWND window) {
   if (getDpiForWindow && window) {
     const UINT dpi = getDpiForWindow(window);
     if (dpi) return dpi;
+  }
+  // Windows 8.1 and early Windows 10: the DPI of the window's monitor, which
+  // a process that is not per-monitor aware sees as the system DPI.
+  using GetMonitorDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const auto getDpiForMonitor = ShcoreFunction<GetMonitorDpiFn>("GetDpiForMonitor");
+  if (getDpiForMonitor && window) {
+    UINT dpiX = 0, dpiY = 0;
+    if (getDpiForMonitor(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                         0 /* MDT_EFFECTIVE_DPI */, &dpiX, &dpiY) == S_OK && dpiY)
+      return dpiY;
   }
   return SystemDpi();
 }

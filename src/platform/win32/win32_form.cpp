@@ -6,6 +6,7 @@
 
 #include "platform/win32/dpi.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/system_library.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -290,8 +291,8 @@ LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam,
     // Per-monitor v1 windows (Windows 10 1607 without v2) need this for a
     // title bar that scales with the window.
     using EnableScalingFn = BOOL(WINAPI*)(HWND);
-    if (auto enable = reinterpret_cast<EnableScalingFn>(reinterpret_cast<void*>(
-            ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "EnableNonClientDpiScaling"))))
+    if (auto enable = NewerFunction<EnableScalingFn>(::GetModuleHandleW(L"user32.dll"),
+                                                     "EnableNonClientDpiScaling"))
       enable(window);
   }
   auto* self = reinterpret_cast<Win32Form*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -305,6 +306,10 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
       queue_->Attach(window_.get(), kRunQueueMessage);
       taskbarCreatedMessage_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+      // Run elevated, the window would not hear from the taskbar, which runs
+      // at a lower integrity level, and would show no progress there.
+      if (taskbarCreatedMessage_)
+        ::ChangeWindowMessageFilterEx(window_.get(), taskbarCreatedMessage_, MSGFLT_ALLOW, nullptr);
       return 0;
     case kRunQueueMessage:
       queue_->RunPending();
