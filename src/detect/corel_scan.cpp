@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace zarvelo {
 namespace {
-
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; }
 
 // Lower case for the letters that differ only in case within the alphabets
 // user and server names are written in (Latin, Greek, Cyrillic); Windows
@@ -42,7 +42,7 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 
 std::vector<std::wstring> CorelRoots(const Environment& env) {
   std::vector<std::wstring> roots;
-  const std::wstring profile = env.EnvironVar(L"USERPROFILE");
+  const std::wstring profile = env.Variable(L"USERPROFILE");
   if (!profile.empty()) roots.push_back(profile + L"\\AppData\\Roaming\\Corel");
   const Result<std::wstring> roaming = env.RoamingAppDataFolder();
   if (roaming.ok()) roots.push_back(roaming.value() + L"\\Corel");

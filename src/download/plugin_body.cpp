@@ -1,12 +1,12 @@
 #include "download/plugin_body.h"
 
+#include "platform/text.h"
+
 namespace zarvelo {
 namespace {
 
 constexpr unsigned char kBom[] = {0xEF, 0xBB, 0xBF};
 constexpr std::string_view kPageStarts[] = {"<!doctype html", "<html"};
-
-wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; }
 
 bool IsSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -20,7 +20,7 @@ bool IsWebPageType(std::wstring_view contentType) {
     contentType.remove_prefix(1);
   if (contentType.size() < kHtml.size()) return false;
   for (std::size_t i = 0; i < kHtml.size(); ++i)
-    if (LowerAscii(contentType[i]) != kHtml[i]) return false;
+    if (FoldAscii(contentType[i]) != kHtml[i]) return false;
   const std::wstring_view rest = contentType.substr(kHtml.size());
   for (const wchar_t c : rest) {
     if (c == L';') return true;
@@ -44,7 +44,7 @@ void WebPageSniffer::Take(unsigned char byte) {
     return;
   }
   if (start_.empty() && IsSpace(byte)) return;
-  start_ += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte);
+  start_ += static_cast<char>(FoldAscii(byte));
   bool couldBe = false;
   for (const std::string_view page : kPageStarts) {
     if (start_.size() <= page.size() && page.substr(0, start_.size()) == start_) {

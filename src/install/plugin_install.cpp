@@ -34,7 +34,7 @@ PluginInstaller::PluginInstaller(InstallerView& view, const Environment& env, Fi
       publisherKey_(publisherKey) {}
 
 void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
-  std::wstring tempFolder = env_.EnvironVar(L"TEMP");
+  std::wstring tempFolder = env_.Variable(L"TEMP");
   // Without TEMP the file would land in the root of the current drive.
   if (tempFolder.empty()) tempFolder = env_.SystemTempFolder();
   const std::wstring tempFile = tempFolder + L"\\" + kTempFileName;
@@ -53,7 +53,7 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
     FailDownload(download.result);
     return;
   }
-  const Result<std::int64_t> length = fs_.FileLen(tempFile);
+  const Result<std::int64_t> length = fs_.FileSize(tempFile);
   if (!length.ok()) {
     // Reported as a download that did not arrive, with the file error.
     FailDownload(HResultFromWin32(length.status().error()));
@@ -103,11 +103,11 @@ PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPa
   // Each step may fail; what counts is the check after them. The file in
   // TEMP is checked through its copy: whatever changed it since the
   // download does not get installed.
-  if (fs_.Dir(gmsFolder, kVbDirectory).empty()) (void)fs_.MakeDir(gmsFolder);
-  Status replaced = retried([&] { return fs_.FileCopy(tempFile, stagingFile); });
+  if (!fs_.FolderExists(gmsFolder)) (void)fs_.CreateFolder(gmsFolder);
+  Status replaced = retried([&] { return fs_.Copy(tempFile, stagingFile); });
   if (replaced.ok()) replaced = HoldsDownload(fs_, stagingFile, received);
   if (replaced.ok()) replaced = retried([&] { return fs_.MoveReplacing(stagingFile, installedFile); });
-  if (!replaced.ok()) (void)retried([&] { return fs_.KillFile(stagingFile); });
+  if (!replaced.ok()) (void)retried([&] { return fs_.RemoveFile(stagingFile); });
 
   // Installed means the plug-in file now holds exactly what was received.
   Placed placed;
@@ -120,7 +120,7 @@ PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPa
   }
 
   placed.installed = true;
-  (void)retried([&] { return fs_.KillFile(tempFile); });
+  (void)retried([&] { return fs_.RemoveFile(tempFile); });
   return placed;
 }
 

@@ -89,7 +89,7 @@ void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifi
               const std::wstring& file = ReceivedFile(fetched, signatureFile);
               const std::int32_t code =
                   Judge(fs, publisherKey, received, file, fetched.result, net.LastHttpStatus());
-              (void)fs.KillFile(file);  // read once, never needed again
+              (void)fs.RemoveFile(file);  // read once, never needed again
               verdict(code);
             });
 }

@@ -11,7 +11,7 @@ class Environment {
   virtual ~Environment() = default;
 
   // The variable's value; empty when it is not set.
-  virtual std::wstring EnvironVar(const std::wstring& name) const = 0;
+  virtual std::wstring Variable(const std::wstring& name) const = 0;
 
   // The folder Windows itself uses for temporary files, without a trailing
   // backslash; used when TEMP is not set.

@@ -13,11 +13,6 @@
 
 namespace zarvelo {
 
-// Attribute masks for Dir: kVbNormal sees normal files only (not hidden or
-// system ones, not folders); kVbDirectory sees folders as well.
-inline constexpr unsigned kVbNormal = 0;
-inline constexpr unsigned kVbDirectory = 16;
-
 struct Folder {
   std::wstring Name;  // last path component, as stored
   std::wstring Path;  // full path, no trailing separator
@@ -27,21 +22,18 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // The name of the entry at `path` when it matches `attributes`, else empty
-  // text (also when the query itself fails).
-  virtual std::wstring Dir(const std::wstring& path, unsigned attributes) const = 0;
-
   // Creates one folder whose parent exists.
-  virtual Status MakeDir(const std::wstring& path) = 0;
+  virtual Status CreateFolder(const std::wstring& path) = 0;
 
   // Deletes one file.
-  virtual Status KillFile(const std::wstring& path) = 0;
+  virtual Status RemoveFile(const std::wstring& path) = 0;
 
   // Writes a copy of `source` at `destination`, replacing a file there; the
   // copy is on disk when this returns.
-  virtual Status FileCopy(const std::wstring& source, const std::wstring& destination) = 0;
+  virtual Status Copy(const std::wstring& source, const std::wstring& destination) = 0;
 
-  virtual Result<std::int64_t> FileLen(const std::wstring& path) const = 0;
+  // The file's size in bytes; a folder is no file.
+  virtual Result<std::int64_t> FileSize(const std::wstring& path) const = 0;
 
   // The whole file, when it holds at most `limit` bytes; a longer one fails
   // with kErrorFileTooLarge.
@@ -59,7 +51,7 @@ class FileSystem {
   // replaced or deleted now.
   virtual bool InUse(const std::wstring& path) const = 0;
 
-  // The folder service.
+  // True when `path` is a folder, whatever its attributes.
   virtual bool FolderExists(const std::wstring& path) const = 0;
   virtual Result<Folder> GetFolder(const std::wstring& path) const = 0;
   // Visits the direct subfolders of `folder` in the system's order. A

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace zarvelo::fake {
 namespace {
 
 std::wstring Fold(const std::wstring& path) {
   std::wstring folded = path;
-  for (wchar_t& c : folded)
-    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+  for (wchar_t& c : folded) c = FoldAscii(c);
   return folded;
 }
 
@@ -36,7 +37,7 @@ Sha256Digest FakeSha256(const std::string& bytes) {
   return digest;
 }
 
-std::wstring FakeEnvironment::EnvironVar(const std::wstring& name) const {
+std::wstring FakeEnvironment::Variable(const std::wstring& name) const {
   for (const auto& [key, value] : vars)
     if (SamePath(key, name)) return value;
   return L"";
@@ -98,25 +99,16 @@ std::optional<WinError> FakeFileSystem::Injected(Op op, const std::wstring& path
   return std::nullopt;
 }
 
-std::wstring FakeFileSystem::Dir(const std::wstring& path, unsigned attributes) const {
-  if (Injected(Op::Dir, path)) return L"";
-  const Entry* entry = Find(path);
-  if (entry == nullptr) return L"";
-  if (entry->folder && (attributes & kVbDirectory) == 0) return L"";
-  if (entry->hidden && (attributes & 2u) == 0) return L"";
-  return LastComponent(entry->path);
-}
-
-Status FakeFileSystem::MakeDir(const std::wstring& path) {
-  if (auto error = Injected(Op::MakeDir, path)) return Status(*error);
+Status FakeFileSystem::CreateFolder(const std::wstring& path) {
+  if (auto error = Injected(Op::CreateFolder, path)) return Status(*error);
   if (Exists(path)) return Status(kErrorAlreadyExists);
   if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
   entries_.push_back({path, true, {}, false, false, false});
   return Status::Ok();
 }
 
-Status FakeFileSystem::KillFile(const std::wstring& path) {
-  if (auto error = Injected(Op::KillFile, path)) return Status(*error);
+Status FakeFileSystem::RemoveFile(const std::wstring& path) {
+  if (auto error = Injected(Op::RemoveFile, path)) return Status(*error);
   Entry* entry = Find(path);
   if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
   if (entry->readOnly) return Status(kErrorAccessDenied);
@@ -137,16 +129,16 @@ Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& by
   return Status::Ok();
 }
 
-Status FakeFileSystem::FileCopy(const std::wstring& source, const std::wstring& destination) {
-  if (auto error = Injected(Op::FileCopy, destination)) return Status(*error);
+Status FakeFileSystem::Copy(const std::wstring& source, const std::wstring& destination) {
+  if (auto error = Injected(Op::Copy, destination)) return Status(*error);
   const Entry* from = Find(source);
   if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
   const std::string bytes = from->bytes;
   return WriteFile(destination, bytes);
 }
 
-Result<std::int64_t> FakeFileSystem::FileLen(const std::wstring& path) const {
-  if (auto error = Injected(Op::FileLen, path)) return Status(*error);
+Result<std::int64_t> FakeFileSystem::FileSize(const std::wstring& path) const {
+  if (auto error = Injected(Op::FileSize, path)) return Status(*error);
   const Entry* entry = Find(path);
   if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
   return static_cast<std::int64_t>(entry->bytes.size());

@@ -29,17 +29,16 @@ class FakeEnvironment : public Environment {
   // folder that is not there.
   std::optional<std::wstring> roamingAppData;
 
-  std::wstring EnvironVar(const std::wstring& name) const override;
+  std::wstring Variable(const std::wstring& name) const override;
   std::wstring SystemTempFolder() const override { return systemTemp; }
   Result<std::wstring> RoamingAppDataFolder() const override;
 };
 
 enum class Op {
-  Dir,
-  MakeDir,
-  KillFile,
-  FileCopy,
-  FileLen,
+  CreateFolder,
+  RemoveFile,
+  Copy,
+  FileSize,
   ReadSmallFile,
   FileSha256,
   MoveReplacing,
@@ -74,11 +73,10 @@ class FakeFileSystem : public FileSystem {
   // SubFolders fails with `error` after visiting `visited` folders.
   void FailSubFoldersAfter(int visited, WinError error);
 
-  std::wstring Dir(const std::wstring& path, unsigned attributes) const override;
-  Status MakeDir(const std::wstring& path) override;
-  Status KillFile(const std::wstring& path) override;
-  Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
-  Result<std::int64_t> FileLen(const std::wstring& path) const override;
+  Status CreateFolder(const std::wstring& path) override;
+  Status RemoveFile(const std::wstring& path) override;
+  Status Copy(const std::wstring& source, const std::wstring& destination) override;
+  Result<std::int64_t> FileSize(const std::wstring& path) const override;
   Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;

@@ -221,10 +221,10 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     bool installed;
     std::uint32_t paused;
   } cases[] = {
-      {{{Op::MakeDir, kGms, kErrorAccessDenied, 1}}, false, 0},
-      {{{Op::FileCopy, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
-      {{{Op::FileCopy, kStaging, kErrorPathNotFound, 1}}, false, 0},
-      {{{Op::FileCopy, kStaging, kErrorSharingViolation, 3}}, true, 350},
+      {{{Op::CreateFolder, kGms, kErrorAccessDenied, 1}}, false, 0},
+      {{{Op::Copy, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
+      {{{Op::Copy, kStaging, kErrorPathNotFound, 1}}, false, 0},
+      {{{Op::Copy, kStaging, kErrorSharingViolation, 3}}, true, 350},
       {{{Op::FileSha256, kStaging, kErrorAccessDenied, 1}}, false, 0},
       {{{Op::MoveReplacing, kInstalled, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
       {{{Op::MoveReplacing, kInstalled, kErrorLockViolation, -1}}, false, kHeldFileRetryMs},
@@ -233,10 +233,10 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
       {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, 6}}, true, 1750},
       // ... or for longer than the move waits: the staged file still goes.
       {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, -1},
-        {Op::KillFile, kStaging, kErrorSharingViolation, 4}},
+        {Op::RemoveFile, kStaging, kErrorSharingViolation, 4}},
        false,
        kHeldFileRetryMs + 750},
-      {{{Op::KillFile, kTempFile, kErrorSharingViolation, 2}}, true, 150},
+      {{{Op::RemoveFile, kTempFile, kErrorSharingViolation, 2}}, true, 150},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.faults[0].op));
@@ -250,7 +250,7 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     PluginInstaller caseInstaller{caseView, caseEnv, caseFs, caseNet, caseWorker, kUrl};
     InstallerPresenter casePresenter{caseView, InstallerDesign(), caseEnv, caseFs, caseInstaller};
     casePresenter.ShowFoundVersions();
-    const bool hadFolder = c.faults[0].op != Op::MakeDir;
+    const bool hadFolder = c.faults[0].op != Op::CreateFolder;
     if (hadFolder) caseFs.AddFile(kInstalled, "old plug-in");
     for (const Fault& fault : c.faults) caseFs.Fail(fault.op, fault.path, fault.error, fault.times);
     casePresenter.InstallRequested(1);
@@ -288,7 +288,7 @@ TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
 }
 
 TEST_F(PluginInstallTest, TempFileThatCannotBeDeletedStillInstalls) {
-  fs.Fail(Op::KillFile, kTempFile, kErrorAccessDenied);
+  fs.Fail(Op::RemoveFile, kTempFile, kErrorAccessDenied);
   Press(1);
   EXPECT_EQ(view.status, texts::kInstalled);
   EXPECT_TRUE(view.dialogs.empty());

@@ -117,9 +117,8 @@ TEST_F(FileSystemTest, UnicodeFolderNamesAreCreatedFoundAndListed) {
   for (const std::wstring& name : names) {
     SCOPED_TRACE(testing::Message() << "folder " << name.size() << " units");
     const std::wstring path = Path(name);
-    ASSERT_TRUE(fs_.MakeDir(path).ok());
+    ASSERT_TRUE(fs_.CreateFolder(path).ok());
     EXPECT_TRUE(fs_.FolderExists(path));
-    EXPECT_EQ(fs_.Dir(path, kVbDirectory), name);
     const Result<Folder> folder = fs_.GetFolder(path);
     ASSERT_TRUE(folder.ok()) << folder.status().error();
     EXPECT_EQ(folder.value().Name, name);
@@ -129,9 +128,10 @@ TEST_F(FileSystemTest, UnicodeFolderNamesAreCreatedFoundAndListed) {
     const std::wstring source = Path(L"source.bin");
     ASSERT_NO_FATAL_FAILURE(WriteBytes(source, "unicode payload"));
     const std::wstring copy = path + L"\\插件 ✓.gms";
-    ASSERT_TRUE(fs_.FileCopy(source, copy).ok());
-    EXPECT_EQ(fs_.Dir(copy, kVbNormal), L"插件 ✓.gms");
-    const Result<std::int64_t> length = fs_.FileLen(copy);
+    ASSERT_TRUE(fs_.Copy(source, copy).ok());
+    EXPECT_TRUE(Exists(copy));
+    EXPECT_FALSE(fs_.FolderExists(copy));
+    const Result<std::int64_t> length = fs_.FileSize(copy);
     ASSERT_TRUE(length.ok());
     EXPECT_EQ(length.value(), 15);
   }
@@ -157,7 +157,7 @@ TEST_F(FileSystemTest, PathsLongerThanMaxPathWork) {
   std::vector<std::wstring> levels;
   for (int level = 0; deep.size() <= MAX_PATH + 60; ++level) {
     deep += L"\\深层目录 " + std::to_wstring(level) + L" " + std::wstring(40, L'x');
-    ASSERT_TRUE(fs_.MakeDir(deep).ok()) << "level " << level << " length " << deep.size();
+    ASSERT_TRUE(fs_.CreateFolder(deep).ok()) << "level " << level << " length " << deep.size();
     levels.push_back(deep);
   }
   ASSERT_GT(deep.size(), static_cast<std::size_t>(MAX_PATH));
@@ -177,14 +177,14 @@ TEST_F(FileSystemTest, PathsLongerThanMaxPathWork) {
   ASSERT_NO_FATAL_FAILURE(WriteBytes(source, newBytes));
   const std::wstring staging = deep + L"\\ZarveloVector.gms.new";
   const std::wstring target = deep + L"\\ZarveloVector.gms";
-  ASSERT_TRUE(fs_.FileCopy(source, staging).ok());
+  ASSERT_TRUE(fs_.Copy(source, staging).ok());
   ASSERT_NO_FATAL_FAILURE(WriteBytes(target, "old plug-in"));
   SetAttributes(target, FILE_ATTRIBUTE_READONLY);
 
-  const Result<std::int64_t> length = fs_.FileLen(staging);
+  const Result<std::int64_t> length = fs_.FileSize(staging);
   ASSERT_TRUE(length.ok()) << length.status().error();
   EXPECT_EQ(length.value(), 70000);
-  EXPECT_EQ(fs_.Dir(staging, kVbNormal), L"ZarveloVector.gms.new");
+  EXPECT_FALSE(fs_.FolderExists(staging));
 
   EXPECT_TRUE(fs_.MoveReplacing(staging, target).ok());
   EXPECT_EQ(ReadBytes(target), newBytes);
@@ -194,7 +194,7 @@ TEST_F(FileSystemTest, PathsLongerThanMaxPathWork) {
   ASSERT_TRUE(sourceDigest.ok() && targetDigest.ok());
   EXPECT_EQ(sourceDigest.value(), targetDigest.value());
 
-  EXPECT_TRUE(fs_.KillFile(target).ok());
+  EXPECT_TRUE(fs_.RemoveFile(target).ok());
   EXPECT_FALSE(Exists(target));
 }
 
@@ -239,7 +239,7 @@ TEST_F(FileSystemTest, GetFolderGivesTheStoredNameAndThePathAsGiven) {
   }
 }
 
-TEST_F(FileSystemTest, DirSeesWhatTheMaskAllows) {
+TEST_F(FileSystemTest, FolderExistsForFoldersOnlyWhateverTheirAttributes) {
   ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"normal.gms"), "x"));
   ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"readonly.gms"), "x"));
   SetAttributes(Path(L"readonly.gms"), FILE_ATTRIBUTE_READONLY);
@@ -253,24 +253,29 @@ TEST_F(FileSystemTest, DirSeesWhatTheMaskAllows) {
 
   struct Case {
     const wchar_t* entry;
-    bool seenWithNormal, seenWithDirectory;
+    bool folder;
+    bool file;  // FileSize gives its one byte
   };
   const Case cases[] = {
-      {L"normal.gms", true, true},  {L"readonly.gms", true, true},
-      {L"hidden.gms", false, false}, {L"system.gms", false, false},
-      {L"GMS", false, true},         {L"HiddenGMS", false, false},
+      {L"normal.gms", false, true},  {L"readonly.gms", false, true},
+      {L"hidden.gms", false, true},  {L"system.gms", false, true},
+      {L"GMS", true, false},         {L"HiddenGMS", true, false},
       {L"missing.gms", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "entry " << c.entry);
     const std::wstring path = Path(c.entry);
-    EXPECT_EQ(fs_.Dir(path, kVbNormal), c.seenWithNormal ? c.entry : L"");
-    EXPECT_EQ(fs_.Dir(path, kVbDirectory), c.seenWithDirectory ? c.entry : L"");
+    EXPECT_EQ(fs_.FolderExists(path), c.folder);
+    const Result<std::int64_t> size = fs_.FileSize(path);
+    EXPECT_EQ(size.ok(), c.file);
+    if (c.file) {
+      EXPECT_EQ(size.value(), 1);
+    }
   }
-  // The name comes back as stored, not as asked.
-  EXPECT_EQ(fs_.Dir(Path(L"gms"), kVbDirectory), L"GMS");
-  EXPECT_EQ(fs_.Dir(Path(L"missing\\normal.gms"), kVbNormal), L"");
-  EXPECT_EQ(fs_.Dir(L"", kVbDirectory), L"");
+  // Whatever the case it is asked in.
+  EXPECT_TRUE(fs_.FolderExists(Path(L"gms")));
+  EXPECT_FALSE(fs_.FolderExists(Path(L"missing\\normal.gms")));
+  EXPECT_FALSE(fs_.FolderExists(L""));
 }
 
 TEST_F(FileSystemTest, MoveReplacingReplacesWhateverTheTargetsAttributes) {
@@ -406,18 +411,18 @@ TEST_F(FileSystemTest, FileSha256ReadsFilesOthersHaveOpen) {
   EXPECT_EQ(digestA.value(), digestB.value());
 }
 
-TEST_F(FileSystemTest, FileCopyReplacesAndFileLenMeasures) {
+TEST_F(FileSystemTest, CopyReplacesAndFileSizeMeasures) {
   const std::wstring source = Path(L"download.tmp");
   const std::wstring destination = Path(L"ZarveloVector.gms.new");
   ASSERT_NO_FATAL_FAILURE(WriteBytes(source, std::string(123457, 'p')));
   ASSERT_NO_FATAL_FAILURE(WriteBytes(destination, "an older staging file, longer or not"));
-  ASSERT_TRUE(fs_.FileCopy(source, destination).ok());
+  ASSERT_TRUE(fs_.Copy(source, destination).ok());
   EXPECT_EQ(ReadBytes(destination), std::string(123457, 'p'));
-  const Result<std::int64_t> length = fs_.FileLen(destination);
+  const Result<std::int64_t> length = fs_.FileSize(destination);
   ASSERT_TRUE(length.ok());
   EXPECT_EQ(length.value(), 123457);
   ASSERT_NO_FATAL_FAILURE(WriteBytes(source, ""));
-  const Result<std::int64_t> empty = fs_.FileLen(source);
+  const Result<std::int64_t> empty = fs_.FileSize(source);
   ASSERT_TRUE(empty.ok());
   EXPECT_EQ(empty.value(), 0);
 }
@@ -435,24 +440,24 @@ TEST_F(FileSystemTest, FailuresCarryWindowsErrorCodes) {
   };
   Win32FileSystem& fs = fs_;
   const Case cases[] = {
-      {"KillFile, no such file", [&] { return fs.KillFile(Path(L"missing.gms")); },
+      {"RemoveFile, no such file", [&] { return fs.RemoveFile(Path(L"missing.gms")); },
        kErrorFileNotFound},
-      {"KillFile, no such folder", [&] { return fs.KillFile(Path(L"missing\\x.gms")); },
+      {"RemoveFile, no such folder", [&] { return fs.RemoveFile(Path(L"missing\\x.gms")); },
        kErrorPathNotFound},
-      {"KillFile, read-only file", [&] { return fs.KillFile(Path(L"readonly.gms")); },
+      {"RemoveFile, read-only file", [&] { return fs.RemoveFile(Path(L"readonly.gms")); },
        kErrorAccessDenied},
-      {"MakeDir, folder exists", [&] { return fs.MakeDir(Path(L"GMS")); }, kErrorAlreadyExists},
-      {"MakeDir, file exists", [&] { return fs.MakeDir(Path(L"file.gms")); },
+      {"CreateFolder, folder exists", [&] { return fs.CreateFolder(Path(L"GMS")); }, kErrorAlreadyExists},
+      {"CreateFolder, file exists", [&] { return fs.CreateFolder(Path(L"file.gms")); },
        kErrorAlreadyExists},
-      {"MakeDir, parent missing", [&] { return fs.MakeDir(Path(L"missing\\GMS")); },
+      {"CreateFolder, parent missing", [&] { return fs.CreateFolder(Path(L"missing\\GMS")); },
        kErrorPathNotFound},
-      {"FileCopy, no source", [&] { return fs.FileCopy(Path(L"missing"), Path(L"copy")); },
+      {"Copy, no source", [&] { return fs.Copy(Path(L"missing"), Path(L"copy")); },
        kErrorFileNotFound},
-      {"FileCopy, no destination folder",
-       [&] { return fs.FileCopy(Path(L"file.gms"), Path(L"missing\\copy")); }, kErrorPathNotFound},
-      {"FileLen, no such file", [&] { return fs.FileLen(Path(L"missing.gms")).status(); },
+      {"Copy, no destination folder",
+       [&] { return fs.Copy(Path(L"file.gms"), Path(L"missing\\copy")); }, kErrorPathNotFound},
+      {"FileSize, no such file", [&] { return fs.FileSize(Path(L"missing.gms")).status(); },
        kErrorFileNotFound},
-      {"FileLen, a folder", [&] { return fs.FileLen(Path(L"GMS")).status(); },
+      {"FileSize, a folder", [&] { return fs.FileSize(Path(L"GMS")).status(); },
        kErrorFileNotFound},
       {"GetFolder, no such folder", [&] { return fs.GetFolder(Path(L"missing")).status(); },
        kErrorPathNotFound},
@@ -472,7 +477,7 @@ TEST_F(FileSystemTest, FailuresCarryWindowsErrorCodes) {
   EXPECT_TRUE(fs_.FolderExists(Path(L"GMS")));
 }
 
-TEST(EnvironmentTest, EnvironVarReadsValuesOfAnyLength) {
+TEST(EnvironmentTest, VariableReadsValuesOfAnyLength) {
   const std::wstring name = L"ZARVELO_TEST_变量";
   struct Case {
     const char* name;
@@ -493,7 +498,7 @@ TEST(EnvironmentTest, EnvironVarReadsValuesOfAnyLength) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const ScopedEnvironmentVariable set(name, c.value ? c.value->c_str() : nullptr);
-    EXPECT_EQ(env.EnvironVar(name), c.expected);
+    EXPECT_EQ(env.Variable(name), c.expected);
   }
 }
 

@@ -6,6 +6,9 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <utility>
+
+#include "platform/text.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -15,13 +18,9 @@ namespace {
 constexpr KNOWNFOLDERID kRoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6,
                                           {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 
-void DropTrailingSeparators(std::wstring& path) {
-  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-}
-
 }  // namespace
 
-std::wstring Win32Environment::EnvironVar(const std::wstring& name) const {
+std::wstring Win32Environment::Variable(const std::wstring& name) const {
   // A value can be up to 32767 characters, and another thread may change it
   // between the two calls, so grow until it fits.
   std::wstring value(256, L'\0');
@@ -49,7 +48,7 @@ std::wstring Win32Environment::SystemTempFolder() const {
     path.resize(length + 1);
   }
   // Callers append "\name" themselves.
-  DropTrailingSeparators(path);
+  path = WithoutTrailingSeparators(std::move(path), false);
   return path;
 }
 
@@ -64,7 +63,7 @@ Result<std::wstring> Win32Environment::RoamingAppDataFolder() const {
     const auto bits = static_cast<std::uint32_t>(result);
     return Status((bits & 0xFFFF0000u) == 0x80070000u ? (bits & 0xFFFFu) : bits);
   }
-  DropTrailingSeparators(path);
+  path = WithoutTrailingSeparators(std::move(path), false);
   if (path.empty()) return Status(ERROR_PATH_NOT_FOUND);
   return path;
 }

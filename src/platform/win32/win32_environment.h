@@ -10,7 +10,7 @@ namespace zarvelo::win32 {
 
 class Win32Environment : public Environment {
  public:
-  std::wstring EnvironVar(const std::wstring& name) const override;
+  std::wstring Variable(const std::wstring& name) const override;
   std::wstring SystemTempFolder() const override;
   Result<std::wstring> RoamingAppDataFolder() const override;
 };

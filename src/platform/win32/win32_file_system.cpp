@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/text.h"
 #include "platform/win32/cng/sha256.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
@@ -13,11 +14,6 @@
 
 namespace zarvelo::win32 {
 namespace {
-
-// Dir's mask bits besides kVbDirectory: without them hidden and system
-// entries are not reported.
-constexpr unsigned kVbHidden = 2;
-constexpr unsigned kVbSystem = 4;
 
 // Attributes that make MoveFileEx refuse to replace a file.
 constexpr DWORD kStickyAttributes =
@@ -27,16 +23,6 @@ constexpr DWORD kReadChunk = 64 * 1024;
 
 bool IsDotEntry(const wchar_t* name) {
   return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Strips trailing separators, but keeps the one of a drive root ("C:\"):
-// "C:" alone would mean that drive's current folder.
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-  while (path.size() > 1 && IsSeparator(path.back()) && path[path.size() - 2] != L':')
-    path.pop_back();
-  return path;
 }
 
 FileHandle OpenForReading(const std::wstring& path) {
@@ -59,26 +45,15 @@ bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
 
 }  // namespace
 
-std::wstring Win32FileSystem::Dir(const std::wstring& path, unsigned attributes) const {
-  WIN32_FIND_DATAW data;
-  const FindHandle find(::FindFirstFileW(ExtendedPath(path).c_str(), &data));
-  if (!find) return std::wstring();
-  const DWORD found = data.dwFileAttributes;
-  if ((found & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & kVbDirectory)) return std::wstring();
-  if ((found & FILE_ATTRIBUTE_HIDDEN) && !(attributes & kVbHidden)) return std::wstring();
-  if ((found & FILE_ATTRIBUTE_SYSTEM) && !(attributes & kVbSystem)) return std::wstring();
-  return data.cFileName;
-}
-
-Status Win32FileSystem::MakeDir(const std::wstring& path) {
+Status Win32FileSystem::CreateFolder(const std::wstring& path) {
   return Check(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr));
 }
 
-Status Win32FileSystem::KillFile(const std::wstring& path) {
+Status Win32FileSystem::RemoveFile(const std::wstring& path) {
   return Check(::DeleteFileW(ExtendedPath(path).c_str()));
 }
 
-Status Win32FileSystem::FileCopy(const std::wstring& source, const std::wstring& destination) {
+Status Win32FileSystem::Copy(const std::wstring& source, const std::wstring& destination) {
   const std::wstring to = ExtendedPath(destination);
   if (!::CopyFileW(ExtendedPath(source).c_str(), to.c_str(), FALSE)) return LastError();
   // On disk before anything is swapped in on the strength of the copy: a
@@ -90,7 +65,7 @@ Status Win32FileSystem::FileCopy(const std::wstring& source, const std::wstring&
   return Check(::FlushFileBuffers(copy.get()));
 }
 
-Result<std::int64_t> Win32FileSystem::FileLen(const std::wstring& path) const {
+Result<std::int64_t> Win32FileSystem::FileSize(const std::wstring& path) const {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
     return LastError();
@@ -178,7 +153,7 @@ bool Win32FileSystem::FolderExists(const std::wstring& path) const {
 }
 
 Result<Folder> Win32FileSystem::GetFolder(const std::wstring& path) const {
-  const std::wstring given = WithoutTrailingSeparator(path);
+  const std::wstring given = WithoutTrailingSeparators(path, true);
   // The find data carries the name as stored, whatever case `path` uses.
   WIN32_FIND_DATAW data;
   const FindHandle find(::FindFirstFileW(ExtendedPath(given).c_str(), &data));

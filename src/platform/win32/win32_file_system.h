@@ -13,11 +13,10 @@ namespace zarvelo::win32 {
 
 class Win32FileSystem : public FileSystem {
  public:
-  std::wstring Dir(const std::wstring& path, unsigned attributes) const override;
-  Status MakeDir(const std::wstring& path) override;
-  Status KillFile(const std::wstring& path) override;
-  Status FileCopy(const std::wstring& source, const std::wstring& destination) override;
-  Result<std::int64_t> FileLen(const std::wstring& path) const override;
+  Status CreateFolder(const std::wstring& path) override;
+  Status RemoveFile(const std::wstring& path) override;
+  Status Copy(const std::wstring& source, const std::wstring& destination) override;
+  Result<std::int64_t> FileSize(const std::wstring& path) const override;
   Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   // When the move fails because another program holds the target open, the
