@@ -12,6 +12,7 @@
 #include "build_config.h"
 #include "install/plugin_install.h"
 #include "payload_key.h"
+#include "platform/win32/coverage.h"
 #include "platform/win32/dpi.h"
 #include "platform/win32/signature_verifier.h"
 #include "platform/win32/win32_downloader.h"
@@ -114,8 +115,10 @@ int Run(HINSTANCE instance, int showCommand) {
   // scanner stop waiting and end at once.
   net.Cancel();
   worker.Cancel();
-  if (!net.WaitIdle(1000) || !worker.WaitIdle(1000))
+  if (!net.WaitIdle(1000) || !worker.WaitIdle(1000)) {
+    win32::WriteCoverageCounters();
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+  }
   return exitCode;
 }
 

@@ -121,8 +121,23 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
 // program first (usually Downloads); Wine does too when told to prefer
 // native DLLs. Planted ones must neither stop the installer nor run.
 TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+  // Named as a browser names a second download. Wine reads a program's DLL
+  // overrides from the registry under its file name (a child's
+  // WINEDLLOVERRIDES is not read).
+  const std::wstring name = L"Zarvelo _Plugin_for_cdr (1).exe";
+  const std::wstring overrides = L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides";
+  for (const wchar_t* dll : {L"winhttp", L"bcrypt"}) {
+    const wchar_t nativeFirst[] = L"native,builtin";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), dll, REG_SZ, nativeFirst,
+                                sizeof nativeFirst),
+              ERROR_SUCCESS);
+  }
+  struct Cleanup {
+    std::wstring key;
+    ~Cleanup() { ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); }
+  } cleanup{L"Software\\Wine\\AppDefaults\\" + name};
   ScratchFolder downloads(L"zarvelo-downloads");
-  const std::wstring exe = downloads.path() + L"\\Zarvelo _Plugin_for_cdr.exe";
+  const std::wstring exe = downloads.path() + L"\\" + name;
   ASSERT_TRUE(::CopyFileW(InstallerPath().c_str(), exe.c_str(), TRUE));
   const std::wstring planted = FromUnixPath(ZARVELO_PLANTED_DLLS_UNIX_PATH);
   const std::wstring dlls[] = {L"winhttp.dll", L"bcrypt.dll"};
@@ -132,8 +147,7 @@ TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
   }
   TestProfile profile({k2020});
   ASSERT_TRUE(SetMode("ok"));
-  InstallerSession installer(profile, exe,
-                             {{L"WINEDLLOVERRIDES", L"mscoree,mshtml=;winhttp,bcrypt=n,b"}});
+  InstallerSession installer(profile, exe);
   ASSERT_TRUE(installer.window()) << "no window beside the planted DLLs";
   ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
   for (const std::wstring& dll : dlls)
