@@ -15,6 +15,9 @@ struct DownloadResult {
   // With result 0: the SHA-256 of the bytes received, taken as they came,
   // so that whoever uses the file can check it still holds them.
   Sha256Digest sha256{};
+  // With a failure: true when the file in TEMP could not be made or
+  // written (a full disk, no such folder, no access), not the network.
+  bool localFile = false;
 };
 
 // The URL download service. One transfer at a time.
@@ -32,9 +35,9 @@ class Downloader {
 
   // The HTTP status of the server's final answer in the transfer started
   // last, read once its `done` runs; 0 when no answer arrived (no
-  // connection, TLS failure, cancelled). Tells "the server has no such file" (4xx) from a
-  // transfer that failed, which the result alone does not: an unknown host
-  // and a 404 share INET_E_RESOURCE_NOT_FOUND.
+  // connection, TLS failure, cancelled). Tells "the server has no such file"
+  // (404, 410) from a transfer that failed, which the result alone does
+  // not: an unknown host and a 404 share INET_E_RESOURCE_NOT_FOUND.
   virtual std::uint32_t LastHttpStatus() const = 0;
 };
 

@@ -313,7 +313,8 @@ TEST(InstallerInstall, PluginHeldOpenByAnotherProgramIsKeptAndTheDialogSaysWhy) 
   }
   EXPECT_EQ(outcome.status, L"安装失败");
   EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020) +
-                                      L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。");
+                                      L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。" +
+                                      L"\r\n错误代码: -2147024864");  // ERROR_SHARING_VIOLATION
   EXPECT_TRUE(installer.AllButtonsEnabled());
   const std::optional<std::string> old = ReadBytes(profile.plugin(k2020));
   ASSERT_TRUE(old);
@@ -330,7 +331,8 @@ TEST(InstallerInstall, GmsThatIsAFileIsAnInstallFailure) {
   ASSERT_TRUE(SetMode("ok"));
   const Outcome outcome = PressAndWait(installer, L"安装到 2020");
   EXPECT_EQ(outcome.status, L"安装失败");
-  EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020));
+  EXPECT_EQ(outcome.message.text,
+            L"安装失败！无法写入：\r\n" + profile.plugin(k2020) + L"\r\n错误代码: -2147024893");
   EXPECT_TRUE(installer.AllButtonsEnabled());
   const std::optional<std::string> file = ReadBytes(profile.gms(k2020));
   ASSERT_TRUE(file);
@@ -527,9 +529,12 @@ TEST(InstallerInstall, AScannerHoldingTheNewFileForAMomentOnlyDelaysTheInstall) 
   }
   outcome.buttonsEnabledAfter = installer.AnyButtonEnabled();
   ExpectInstalled(outcome, profile, k2020, kSize);
-  // The scanner did get in the way.
-  EXPECT_NE(scanner.Log().find("held ZarveloVector.gms.download"), std::string::npos)
+  // The scanner did get in the way: not of the new file, which the
+  // installer holds until it has its name, but of the old one set aside.
+  EXPECT_NE(scanner.Log().find("held ZarveloVector.gms.old"), std::string::npos) << scanner.Log();
+  EXPECT_EQ(scanner.Log().find("held ZarveloVector.gms.download"), std::string::npos)
       << scanner.Log();
+  EXPECT_FALSE(Exists(profile.plugin(k2020) + L".old"));
 }
 
 TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
