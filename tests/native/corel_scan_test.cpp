@@ -92,6 +92,7 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
   fs.AddFolder(in2020);
   fs.AddFolder(in2022);
   fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");  // below the drive root
+  fs.AddFolder(L"C:Users\\Müller Ωmega\\AppData\\Roaming\\Corel\\CorelDRAW X7\\Draw");  // C:'s current folder
 
   struct Case {
     std::optional<std::wstring> profile, roaming;
@@ -104,6 +105,9 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
       {profile, share, {in2020, in2022}},
       {std::nullopt, share, {in2022}},
       {std::nullopt, std::nullopt, {}},
+      // A root that is not a full path is never looked at.
+      {std::nullopt, L"\\AppData\\Roaming", {}},
+      {L"C:Users\\Müller Ωmega", std::nullopt, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.roaming.value_or(L"(no roaming folder)").size());

@@ -540,6 +540,8 @@ TEST(ParseDerSignature, RejectsWhatIsNotExactlyOneSignature) {
       sequence(std::string("\x03") + integer(r).substr(1) + integer(s)),  // not an INTEGER
       "\x31" + good.substr(1),                                      // not a SEQUENCE
       "\x30\x81\x44" + good.substr(2),                              // long-form length
+      "\x30\x43" + good.substr(2),                                  // outer length too short
+      "\x30\x45" + good.substr(2),                                  // outer length too long
   };
   for (const std::string& der : bad) {
     SCOPED_TRACE(::testing::PrintToString(der));
