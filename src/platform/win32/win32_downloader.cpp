@@ -20,8 +20,8 @@
 // It succeeds when the server answered 2xx with something that is not a
 // web page, neither encoded nor longer than the largest plug-in, and the
 // whole body (= Content-Length, or a chunked body to its end) arrived
-// within the attempt's deadline. Nothing is left
-// behind otherwise: the file is made only once the server has answered 2xx,
+// within the attempt's deadline. Nothing is left behind otherwise: the file
+// is made only once the server has answered 2xx with a body worth reading,
 // and deleted again if the body does not arrive. LastHttpStatus() gives the
 // status of the last attempt's final answer whatever the result (a 200
 // whose body broke off, a 403 and a 404 alike).
