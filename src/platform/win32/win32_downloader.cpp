@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "build_config.h"
 #include "download/download_policy.h"
 #include "download/http_fields.h"
 #include "download/plugin_body.h"
@@ -18,8 +19,10 @@
 // A transfer is up to kMaxAttempts requests: transient faults are tried
 // again after a wait (download/download_policy.h), everything else ends it.
 // It succeeds when the server answered 2xx with something that is not a
-// web page and the whole body (= Content-Length) arrived. Nothing is left
-// behind otherwise: the file is made only once the server has answered 2xx,
+// web page, neither encoded nor longer than the largest plug-in, and the
+// whole body (= Content-Length, or a chunked body to its end) arrived
+// within the attempt's deadline. Nothing is left behind otherwise: the file
+// is made only once the server has answered 2xx with a body worth reading,
 // and deleted again if the body does not arrive. LastHttpStatus() gives the
 // status of the last attempt's final answer whatever the result (a 200
 // whose body broke off, a 403 and a 404 alike).
@@ -35,6 +38,8 @@ struct DownloadTransfer {
   Win32Downloader::Post post;
   Win32Downloader::Progress progress;
   DWORD stallTimeoutMs = 0;
+  DWORD attemptDeadlineMs = 0;
+  std::uint64_t maxBytes = 0;
 
   // The status of the server's final answer in the latest attempt; 0 until
   // one arrived.
@@ -150,6 +155,8 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
                        DownloadResult& download) {
   Transfer& t = *shared;
   t.httpStatus = 0;
+  // However slowly the bytes come, the attempt ends by then.
+  const ULONGLONG started = ::GetTickCount64();
   const DWORD opened = http.NewRequest();
   if (opened != 0) return WinHttpFailure(opened);
   DWORD status = 0;
@@ -162,13 +169,15 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     return HttpStatusOutcome(status, retryAfterMs.value_or(-1));
   }
   const AttemptOutcome notThePlugin = Ended(AttemptEnd::kNotThePlugin, kInetEDownloadFailure);
-  if (IsWebPageType(http.Header(WINHTTP_QUERY_CONTENT_TYPE).value_or(L""))) return notThePlugin;
-  // A chunked body's length is what arrives, whatever else the headers say.
-  std::optional<std::uint64_t> length;
-  if (!http.Header(WINHTTP_QUERY_TRANSFER_ENCODING)) {
-    const std::optional<std::wstring> text = http.Header(WINHTTP_QUERY_CONTENT_LENGTH);
-    if (text) length = ParseContentLength(*text);
-  }
+  BodyHeaders headers;
+  headers.contentLength = http.Header(WINHTTP_QUERY_CONTENT_LENGTH);
+  headers.transferEncoding = http.Header(WINHTTP_QUERY_TRANSFER_ENCODING);
+  headers.contentEncoding = http.Header(WINHTTP_QUERY_CONTENT_ENCODING);
+  headers.contentType = http.Header(WINHTTP_QUERY_CONTENT_TYPE);
+  // Decided before any file is made.
+  const BodyPlan plan = PlanBody(headers, t.maxBytes);
+  if (plan.verdict != BodyVerdict::kTake) return notThePlugin;
+  const std::optional<std::uint64_t> length = plan.length;
 
   PartialFile file(t.file);
   if (file.error() != 0) return FileFailure(file.error());
@@ -182,7 +191,9 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     // from waiting on the network.
     DWORD available = 0;
     DWORD error = 0;
-    Wait wait = http.QueryAvailable(Remaining(lastByte, t.stallTimeoutMs), available, error);
+    const DWORD left = Remaining(started, t.attemptDeadlineMs);
+    const DWORD stallLeft = Remaining(lastByte, t.stallTimeoutMs);
+    Wait wait = http.QueryAvailable(stallLeft < left ? stallLeft : left, available, error);
     if (wait != Wait::kDone) return Interrupted(wait);
     if (error != 0 || available == 0) {
       if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
@@ -190,10 +201,12 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
       break;
     }
     DWORD got = 0;
-    wait = http.Read(available, t.stallTimeoutMs, got, error);
+    wait = http.Read(available, t.stallTimeoutMs < left ? t.stallTimeoutMs : left, got, error);
     if (wait != Wait::kDone) return Interrupted(wait);
     if (error != 0) return WinHttpFailure(error);
     if (got == 0) break;
+    // A body that grows past the largest plug-in is not one.
+    if (got > t.maxBytes - received) return notThePlugin;
     sniffer.Feed(http.buffer(), got);
     if (sniffer.IsWebPage()) return notThePlugin;
     const Status written = file.Write(http.buffer(), got);
@@ -201,6 +214,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     received += got;
     const ULONGLONG now = ::GetTickCount64();
     lastByte = now;
+    if (Remaining(started, t.attemptDeadlineMs) == 0) return Stall();
     if (now - lastReport >= kProgressIntervalMs) {
       lastReport = now;
       ReportProgress(shared, received, length.value_or(0));
@@ -253,6 +267,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
     const std::int64_t wait = RetryWaitMs(outcome, attempt);
     if (outcome.end == AttemptEnd::kComplete || wait == kNoRetry) {
       download.result = outcome.result;
+      download.localFile = outcome.end == AttemptEnd::kLocalFile;
       break;
     }
     // The status line keeps saying the download runs; Cancel() ends the
@@ -273,8 +288,16 @@ DWORD WINAPI RunTransfer(void* parameter) {
 
 }  // namespace
 
-Win32Downloader::Win32Downloader(Post post, Progress progress, DWORD stallTimeoutMs)
-    : post_(std::move(post)), progress_(std::move(progress)), stallTimeoutMs_(stallTimeoutMs) {}
+const DWORD Win32Downloader::kDefaultAttemptDeadlineMs = ZARVELO_ATTEMPT_DEADLINE_SECONDS * 1000u;
+const std::uint64_t Win32Downloader::kDefaultMaxBytes = ZARVELO_MAX_PLUGIN_BYTES;
+
+Win32Downloader::Win32Downloader(Post post, Progress progress, DWORD stallTimeoutMs,
+                                 DWORD attemptDeadlineMs, std::uint64_t maxBytes)
+    : post_(std::move(post)),
+      progress_(std::move(progress)),
+      stallTimeoutMs_(stallTimeoutMs),
+      attemptDeadlineMs_(attemptDeadlineMs),
+      maxBytes_(maxBytes) {}
 
 Win32Downloader::~Win32Downloader() {
   Cancel();
@@ -301,6 +324,8 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   transfer->post = post_;
   transfer->progress = progress_;
   transfer->stallTimeoutMs = stallTimeoutMs_;
+  transfer->attemptDeadlineMs = attemptDeadlineMs_;
+  transfer->maxBytes = maxBytes_;
   transfer_ = transfer;
 
   std::int32_t failure = 0;

@@ -24,13 +24,23 @@ struct DownloadTransfer;
 
 class Win32Downloader : public Downloader {
  public:
+  // The build's settings (ZARVELO_ATTEMPT_DEADLINE_SECONDS,
+  // ZARVELO_MAX_PLUGIN_BYTES).
+  static const DWORD kDefaultAttemptDeadlineMs;
+  static const std::uint64_t kDefaultMaxBytes;
+
   // Runs a task on the user-interface thread; callable from any thread.
   using Post = std::function<void(std::function<void()>)>;
   // Bytes received so far and the announced total (0 when unknown); called
   // on the user-interface thread.
   using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
-  explicit Win32Downloader(Post post, Progress progress = {}, DWORD stallTimeoutMs = 30000);
+  // A transfer fails when nothing arrives for `stallTimeoutMs`, when one
+  // attempt takes longer than `attemptDeadlineMs` in all, and when the body
+  // is (or grows) longer than `maxBytes`.
+  explicit Win32Downloader(Post post, Progress progress = {}, DWORD stallTimeoutMs = 30000,
+                           DWORD attemptDeadlineMs = kDefaultAttemptDeadlineMs,
+                           std::uint64_t maxBytes = kDefaultMaxBytes);
   ~Win32Downloader() override;
   Win32Downloader(const Win32Downloader&) = delete;
   Win32Downloader& operator=(const Win32Downloader&) = delete;
@@ -51,6 +61,8 @@ class Win32Downloader : public Downloader {
   Post post_;
   Progress progress_;
   DWORD stallTimeoutMs_;
+  DWORD attemptDeadlineMs_;
+  std::uint64_t maxBytes_;
   std::shared_ptr<detail::DownloadTransfer> transfer_;
   // Workers that may still run: the current one, and cancelled ones still
   // waiting for WinHTTP to let go of their handles.

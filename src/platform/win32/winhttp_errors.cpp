@@ -23,7 +23,7 @@
 //   ERROR_WINHTTP_REDIRECT_FAILED (https -> http)     kInetERedirectFailed     kRedirectRefused
 //   ERROR_WINHTTP_OPERATION_CANCELLED                 kEAbort                  kOther
 //   any other error                                   kInetEDownloadFailure    kOther
-//   a file error                                      HRESULT_FROM_WIN32       kOther
+//   a file error                                      HRESULT_FROM_WIN32       kLocalFile
 
 namespace zarvelo::win32 {
 namespace {
@@ -84,7 +84,8 @@ AttemptOutcome WinHttpFailure(DWORD error) {
 }
 
 AttemptOutcome FileFailure(DWORD error) {
-  return Outcome(AttemptEnd::kOther, HResultFromWin32(error != 0 ? error : ERROR_GEN_FAILURE));
+  return Outcome(AttemptEnd::kLocalFile,
+                 HResultFromWin32(error != 0 ? error : ERROR_GEN_FAILURE));
 }
 
 }  // namespace zarvelo::win32
