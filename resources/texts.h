@@ -35,5 +35,9 @@ inline constexpr wchar_t kInstallFailedPrefix[] = L"安装失败！无法写入�
 inline constexpr wchar_t kFileInUse[] = L"文件正被其他程序使用，请关闭 CorelDRAW 后重试。";
 inline constexpr wchar_t kInstalled[] = L"完成安装请关闭！重启 CorelDRAW 以加载插件。";
 inline constexpr wchar_t kErrorTitle[] = L"错误";
+// What a failure's code and a failure of the local disk add to the dialog.
+inline constexpr wchar_t kErrorCodePrefix[] = L"错误代码: ";
+inline constexpr wchar_t kCheckDiskSpace[] = L"请检查磁盘空间";
+inline constexpr wchar_t kCheckTempFolder[] = L"请检查临时文件夹";
 
 }  // namespace zarvelo::texts

@@ -13,6 +13,7 @@
 #include "payload_key.h"
 #include "platform/win32/background_threads.h"
 #include "platform/win32/cng/signature_verifier.h"
+#include "platform/win32/coverage.h"
 #include "platform/win32/download/win32_downloader.h"
 #include "platform/win32/dpi.h"
 #include "platform/win32/single_instance.h"
@@ -111,8 +112,10 @@ int Run(HINSTANCE instance, int showCommand) {
   // the system deletes the partial file with it. File steps waiting for a
   // scanner stop waiting and end at once.
   background.Cancel();
-  if (!background.WaitIdle(1000))
+  if (!background.WaitIdle(1000)) {
+    win32::WriteCoverageCounters();
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+  }
   return exitCode;
 }
 

@@ -19,7 +19,8 @@ enum class AttemptEnd {
   kSecurity,         // certificate or TLS failure
   kRedirectRefused,  // a redirect from https to http
   kNotThePlugin,     // a web page where the plug-in should be
-  kOther,            // a bad address, a file error, anything else
+  kOther,            // a bad address, anything else
+  kLocalFile,        // the file in TEMP could not be made or written
 };
 
 struct AttemptOutcome {

@@ -21,6 +21,9 @@ inline constexpr wchar_t kPluginFileName[] = L"ZarveloVector.gms";
 // then swapped in, so a failed attempt never costs the user a working
 // plug-in.
 inline constexpr wchar_t kStagingSuffix[] = L".download";
+// While the new plug-in is swapped in, the old one waits under this name,
+// to be put back if the new one does not check out.
+inline constexpr wchar_t kBackupSuffix[] = L".old";
 
 class PluginInstaller {
  public:
@@ -43,6 +46,8 @@ class PluginInstaller {
     std::wstring installedFile;
     bool installed = false;
     bool pluginInUse = false;  // the old plug-in is held open by another program
+    // The first step that failed, as an HRESULT.
+    std::int32_t code = 0;
   };
 
   // `received`: the SHA-256 of the bytes the download received.
@@ -51,8 +56,9 @@ class PluginInstaller {
   Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile,
                     const Sha256Digest& received);
   void Report(const Placed& placed);
-  // "下载失败" with the download's result code.
-  void FailDownload(std::int32_t code);
+  // "下载失败" with the download's result code; `localFile`: the file in
+  // TEMP failed, not the network.
+  void FailDownload(std::int32_t code, bool localFile = false);
   void Fail(const std::wstring& status, const std::wstring& message);
 
   InstallerView& view_;

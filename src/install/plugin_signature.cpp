@@ -57,15 +57,24 @@ std::optional<EcdsaP256Signature> ParseDerSignature(const std::string& der) {
 
 namespace {
 
-bool IsClientError(std::uint32_t httpStatus) { return httpStatus >= 400 && httpStatus <= 499; }
+// Only "there is no such file" means the vendor published no signature; a
+// busy server, a proxy or a refused request is what it would be for the
+// plug-in itself.
+bool IsMissing(std::uint32_t httpStatus) { return httpStatus == 404 || httpStatus == 410; }
 
 std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
                    const Sha256Digest& received, const std::wstring& signatureFile,
-                   std::int32_t fetched, std::uint32_t httpStatus) {
-  if (fetched != 0) return IsClientError(httpStatus) ? kTrustENoSignature : fetched;
+                   const DownloadResult& fetched, std::uint32_t httpStatus, bool& localFile) {
+  localFile = false;
+  if (fetched.result != 0) {
+    if (IsMissing(httpStatus)) return kTrustENoSignature;
+    localFile = fetched.localFile;
+    return fetched.result;
+  }
   const Result<std::string> der = fs.ReadSmallFile(signatureFile, kMaxDerSize);
   if (!der.ok()) {
     if (der.status().error() == kErrorFileTooLarge) return kTrustEBadDigest;
+    localFile = true;
     return HResultFromWin32(der.status().error());
   }
   const std::optional<EcdsaP256Signature> signature = ParseDerSignature(der.value());
@@ -87,10 +96,11 @@ void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifi
             [&fs, &net, &publisherKey, received, signatureFile,
              verdict = std::move(verdict)](const DownloadResult& fetched) {
               const std::wstring& file = ReceivedFile(fetched, signatureFile);
-              const std::int32_t code =
-                  Judge(fs, publisherKey, received, file, fetched.result, net.LastHttpStatus());
+              bool localFile = false;
+              const std::int32_t code = Judge(fs, publisherKey, received, file, fetched,
+                                              net.LastHttpStatus(), localFile);
               (void)fs.RemoveFile(file);  // read once, never needed again
-              verdict(code);
+              verdict(code, localFile);
             });
 }
 

@@ -24,8 +24,9 @@ inline constexpr wchar_t kSignatureSuffix[] = L".sig";
 std::optional<EcdsaP256Signature> ParseDerSignature(const std::string& der);
 
 // 0 when the vendor signed exactly the bytes of the downloaded plug-in;
-// otherwise the code the attempt reports as a download failure.
-using SignatureVerdict = std::function<void(std::int32_t code)>;
+// otherwise the code the attempt reports as a download failure, and whether
+// it was the file in TEMP that failed (`localFile`) rather than the network.
+using SignatureVerdict = std::function<void(std::int32_t code, bool localFile)>;
 
 // Downloads `<downloadUrl>.sig` into `<pluginFile>.sig` and checks it
 // against `received`, the digest of the plug-in's bytes as they arrived,
@@ -33,7 +34,7 @@ using SignatureVerdict = std::function<void(std::int32_t code)>;
 //
 //   the .sig download                     verdict
 //   ------------------------------------  ------------------------------------
-//   failed, the server answered 4xx       kTrustENoSignature
+//   failed, the server answered 404, 410  kTrustENoSignature
 //   failed otherwise                      its result, as for the plug-in
 //   arrived, cannot be read               HRESULT_FROM_WIN32 of the error
 //   arrived, not a DER P-256 signature    kTrustEBadDigest

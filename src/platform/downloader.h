@@ -19,6 +19,9 @@ struct DownloadResult {
   // name was still held by another program (a scanner reading the last
   // attempt's file): then a fresh name beside it.
   std::wstring file;
+  // With a failure: true when the file in TEMP could not be made or
+  // written (a full disk, no such folder, no access), not the network.
+  bool localFile = false;
 };
 
 // The file a finished download wrote: `download.file`, or the one asked for
@@ -43,9 +46,9 @@ class Downloader {
 
   // The HTTP status of the server's final answer in the transfer started
   // last, read once its `done` runs; 0 when no answer arrived (no
-  // connection, TLS failure, cancelled). Tells "the server has no such file" (4xx) from a
-  // transfer that failed, which the result alone does not: an unknown host
-  // and a 404 share INET_E_RESOURCE_NOT_FOUND.
+  // connection, TLS failure, cancelled). Tells "the server has no such file"
+  // (404, 410) from a transfer that failed, which the result alone does
+  // not: an unknown host and a 404 share INET_E_RESOURCE_NOT_FOUND.
   virtual std::uint32_t LastHttpStatus() const = 0;
 };
 

@@ -19,8 +19,12 @@ inline constexpr WinError kErrorAccessDenied = 5;
 inline constexpr WinError kErrorNotEnoughMemory = 8;
 inline constexpr WinError kErrorSharingViolation = 32;
 inline constexpr WinError kErrorLockViolation = 33;
+inline constexpr WinError kErrorHandleDiskFull = 39;
+inline constexpr WinError kErrorFileExists = 80;
+inline constexpr WinError kErrorDiskFull = 112;
 inline constexpr WinError kErrorAlreadyExists = 183;
 inline constexpr WinError kErrorFileTooLarge = 223;
+inline constexpr WinError kErrorCancelled = 1223;
 
 class [[nodiscard]] Status {
  public:

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/digest.h"
@@ -16,6 +17,27 @@ namespace zarvelo {
 struct Folder {
   std::wstring Name;  // last path component, as stored
   std::wstring Path;  // full path, no trailing separator
+};
+
+// A new file made by FileSystem::Stage and held open by it: no one else can
+// write, rename or delete it while this object lives, so the bytes it was
+// checked for are the bytes that end up under its final name. Deleted when
+// dropped, unless kept.
+class StagedFile {
+ public:
+  virtual ~StagedFile() = default;
+
+  // The SHA-256 of the bytes written into it.
+  virtual Sha256Digest Sha256() const = 0;
+
+  // Renames the held file to `target`, where nothing may be.
+  virtual Status MoveTo(const std::wstring& target) = 0;
+
+  // Ok when `path` names the held file now; a failure otherwise.
+  virtual Status IsAt(const std::wstring& path) const = 0;
+
+  // Keeps the file where it is and lets go of it.
+  virtual Status Keep() = 0;
 };
 
 class FileSystem {
@@ -46,6 +68,21 @@ class FileSystem {
   // even when it is read-only or hidden. On failure both files are left as
   // they were.
   virtual Status MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
+
+  // Makes `staging` a new file (whatever had that name is removed first,
+  // never written into) and copies `source` into it, hashing the bytes as
+  // they are written. `stop` is asked between pieces: when it says so, the
+  // copy ends with kErrorCancelled and nothing is left.
+  virtual Status Stage(const std::wstring& source, const std::wstring& staging,
+                       const std::function<bool()>& stop,
+                       std::unique_ptr<StagedFile>& staged) = 0;
+
+  // Renames `source` to `target`, where nothing may be; the file keeps its
+  // attributes.
+  virtual Status Rename(const std::wstring& source, const std::wstring& target) = 0;
+
+  // Deletes a file of our own even when it is read-only.
+  virtual Status Discard(const std::wstring& path) = 0;
 
   // True when another program holds the file open so that it cannot be
   // replaced or deleted now.

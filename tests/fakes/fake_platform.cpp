@@ -7,6 +7,8 @@
 namespace zarvelo::fake {
 namespace {
 
+using Entry = FakeFileSystem::Entry;
+
 std::wstring Fold(const std::wstring& path) {
   std::wstring folded = path;
   for (wchar_t& c : folded) c = FoldAscii(c);
@@ -65,10 +67,36 @@ bool FakeFileSystem::ParentIsFolder(const std::wstring& path) const {
   return entry != nullptr && entry->folder;
 }
 
+Entry NewEntry(const std::wstring& path, bool folder, std::string bytes = {}) {
+  Entry entry;
+  entry.path = path;
+  entry.folder = folder;
+  entry.bytes = std::move(bytes);
+  return entry;
+}
+
 void FakeFileSystem::AddFolder(const std::wstring& path) {
   if (Exists(path) || path.size() <= 2) return;
   AddFolder(Parent(path));
-  entries_.push_back({path, true, {}, false, false, false});
+  entries_.push_back(NewEntry(path, true));
+}
+
+void FakeFileSystem::AddLink(const std::wstring& existing, const std::wstring& path) {
+  Entry* entry = Find(existing);
+  if (entry->link == 0) entry->link = ++links_;
+  Entry copy = *entry;
+  copy.path = path;
+  entries_.push_back(copy);
+}
+
+void FakeFileSystem::Remove(const Entry* entry) {
+  entries_.erase(entries_.begin() + (entry - entries_.data()));
+}
+
+FakeFileSystem::Entry* FakeFileSystem::StagedEntry() {
+  for (Entry& entry : entries_)
+    if (entry.staged) return &entry;
+  return nullptr;
 }
 
 void FakeFileSystem::AddFile(const std::wstring& path, std::string bytes) {
@@ -77,7 +105,7 @@ void FakeFileSystem::AddFile(const std::wstring& path, std::string bytes) {
     entry->bytes = std::move(bytes);
     return;
   }
-  entries_.push_back({path, false, std::move(bytes), false, false, false});
+  entries_.push_back(NewEntry(path, false, std::move(bytes)));
 }
 
 void FakeFileSystem::Fail(Op op, const std::wstring& path, WinError error, int times) {
@@ -90,6 +118,7 @@ void FakeFileSystem::FailSubFoldersAfter(int visited, WinError error) {
 }
 
 std::optional<WinError> FakeFileSystem::Injected(Op op, const std::wstring& path) const {
+  if (beforeOp) beforeOp(op, path);
   for (Fault& fault : faults_) {
     if (fault.op != op || fault.times == 0) continue;
     if (!fault.path.empty() && !SamePath(fault.path, path)) continue;
@@ -103,7 +132,7 @@ Status FakeFileSystem::CreateFolder(const std::wstring& path) {
   if (auto error = Injected(Op::CreateFolder, path)) return Status(*error);
   if (Exists(path)) return Status(kErrorAlreadyExists);
   if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
-  entries_.push_back({path, true, {}, false, false, false});
+  entries_.push_back(NewEntry(path, true));
   return Status::Ok();
 }
 
@@ -112,8 +141,8 @@ Status FakeFileSystem::RemoveFile(const std::wstring& path) {
   Entry* entry = Find(path);
   if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
   if (entry->readOnly) return Status(kErrorAccessDenied);
-  if (entry->inUse) return Status(kErrorSharingViolation);
-  entries_.erase(entries_.begin() + (entry - entries_.data()));
+  if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
+  Remove(entry);
   return Status::Ok();
 }
 
@@ -121,11 +150,15 @@ Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& by
   if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
   if (Entry* entry = Find(path)) {
     if (entry->folder || entry->readOnly) return Status(kErrorAccessDenied);
-    if (entry->inUse) return Status(kErrorSharingViolation);
+    if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
     entry->bytes = bytes;
+    // Every name of the file sees the new bytes.
+    if (entry->link != 0)
+      for (Entry& other : entries_)
+        if (other.link == entry->link) other.bytes = bytes;
     return Status::Ok();
   }
-  entries_.push_back({path, false, bytes, false, false, false});
+  entries_.push_back(NewEntry(path, false, bytes));
   return Status::Ok();
 }
 
@@ -171,10 +204,89 @@ Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstr
     if (to->inUse) return Status(kErrorSharingViolation);
     // Replaced whatever its attributes; the new file keeps the source's.
     *to = Entry{to->path, false, from->bytes, from->readOnly, from->hidden, false};
-    entries_.erase(entries_.begin() + (Find(source) - entries_.data()));
+    Remove(Find(source));
     return Status::Ok();
   }
   from->path = target;
+  return Status::Ok();
+}
+
+// The staged file: found again by its mark, wherever it was renamed to.
+class FakeStagedFile : public StagedFile {
+ public:
+  FakeStagedFile(FakeFileSystem& fs, Sha256Digest digest) : fs_(fs), digest_(digest) {}
+  ~FakeStagedFile() override {
+    if (kept_) return;
+    if (FakeFileSystem::Entry* entry = fs_.StagedEntry()) fs_.Remove(entry);
+  }
+  Sha256Digest Sha256() const override { return digest_; }
+  Status MoveTo(const std::wstring& target) override {
+    if (auto error = fs_.Injected(Op::MoveStaged, target)) return Status(*error);
+    if (fs_.Exists(target)) return Status(kErrorAlreadyExists);
+    if (!fs_.ParentIsFolder(target)) return Status(kErrorPathNotFound);
+    fs_.StagedEntry()->path = target;
+    return Status::Ok();
+  }
+  Status IsAt(const std::wstring& path) const override {
+    if (auto error = fs_.Injected(Op::CheckStaged, path)) return Status(*error);
+    const FakeFileSystem::Entry* entry = fs_.Find(path);
+    return entry != nullptr && entry->staged ? Status::Ok() : Status(kErrorFileNotFound);
+  }
+  Status Keep() override {
+    FakeFileSystem::Entry* entry = fs_.StagedEntry();
+    if (auto error = fs_.Injected(Op::KeepStaged, entry->path)) return Status(*error);
+    entry->staged = false;
+    kept_ = true;
+    return Status::Ok();
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  Sha256Digest digest_;
+  bool kept_ = false;
+};
+
+Status FakeFileSystem::Stage(const std::wstring& source, const std::wstring& staging,
+                             const std::function<bool()>& stop,
+                             std::unique_ptr<StagedFile>& staged) {
+  staged.reset();
+  if (auto error = Injected(Op::Stage, staging)) return Status(*error);
+  const Entry* from = Find(source);
+  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
+  const std::string bytes = from->bytes;
+  // The name goes first (only the name: another name of the same file
+  // keeps its bytes); the file is made new.
+  if (Entry* planted = Find(staging)) {
+    if (planted->folder || planted->readOnly) return Status(kErrorAccessDenied);
+    if (planted->inUse || planted->staged) return Status(kErrorSharingViolation);
+    Remove(planted);
+  }
+  if (!ParentIsFolder(staging)) return Status(kErrorPathNotFound);
+  if (stop()) return Status(kErrorCancelled);
+  Entry entry = NewEntry(staging, false, bytes);
+  entry.staged = true;
+  entries_.push_back(entry);
+  staged = std::make_unique<FakeStagedFile>(*this, FakeSha256(bytes));
+  return Status::Ok();
+}
+
+Status FakeFileSystem::Rename(const std::wstring& source, const std::wstring& target) {
+  if (auto error = Injected(Op::Rename, target)) return Status(*error);
+  Entry* from = Find(source);
+  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
+  if (from->inUse || from->staged) return Status(kErrorSharingViolation);
+  if (Exists(target)) return Status(kErrorAlreadyExists);
+  if (!ParentIsFolder(target)) return Status(kErrorPathNotFound);
+  from->path = target;
+  return Status::Ok();
+}
+
+Status FakeFileSystem::Discard(const std::wstring& path) {
+  if (auto error = Injected(Op::Discard, path)) return Status(*error);
+  Entry* entry = Find(path);
+  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
+  if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
+  Remove(entry);
   return Status::Ok();
 }
 
@@ -221,12 +333,16 @@ void FakeDownloader::Complete() {
   Done done = std::move(pending_);
   pending_ = nullptr;
   const auto own = answers.find(url_);
-  const Answer answer = own != answers.end() ? own->second : Answer{result, body, httpStatus};
+  const Answer answer = own != answers.end() ? own->second : Answer{result, body, httpStatus, localFile};
   DownloadResult outcome;
   outcome.result = answer.result;
+  outcome.localFile = answer.result != 0 && answer.localFile;
   if (answer.body) {
     const Status written = fs_.WriteFile(file_, *answer.body);
-    if (!written.ok() && outcome.result == 0) outcome.result = HResultFromWin32(written.error());
+    if (!written.ok() && outcome.result == 0) {
+      outcome.result = HResultFromWin32(written.error());
+      outcome.localFile = true;
+    }
   }
   if (outcome.result == 0) {
     outcome.sha256 = own == answers.end() && sha256 ? *sha256 : FakeSha256(answer.body.value_or(""));

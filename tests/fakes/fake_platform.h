@@ -42,7 +42,13 @@ enum class Op {
   ReadSmallFile,
   FileSha256,
   MoveReplacing,
-  GetFolder
+  GetFolder,
+  Stage,        // on the staging path
+  MoveStaged,   // StagedFile::MoveTo, on the target
+  CheckStaged,  // StagedFile::IsAt, on the path
+  KeepStaged,   // StagedFile::Keep, on the staging path
+  Rename,       // on the target
+  Discard
 };
 
 // The double's stand-in for SHA-256: a digest that differs for different
@@ -58,6 +64,8 @@ class FakeFileSystem : public FileSystem {
     bool readOnly = false;
     bool hidden = false;
     bool inUse = false;  // held open by another program without sharing
+    bool staged = false;  // held by a StagedFile: no one else writes to it
+    int link = 0;         // entries with the same link > 0 are one file
   };
 
   // Set-up helpers: create parents as needed.
@@ -72,6 +80,11 @@ class FakeFileSystem : public FileSystem {
   void Fail(Op op, const std::wstring& path, WinError error, int times = -1);
   // SubFolders fails with `error` after visiting `visited` folders.
   void FailSubFoldersAfter(int visited, WinError error);
+  // Runs before each operation, with its path: lets a test play another
+  // program between two steps.
+  std::function<void(Op op, const std::wstring& path)> beforeOp;
+  // Makes `path` a new name of the file `existing` (a hard link).
+  void AddLink(const std::wstring& existing, const std::wstring& path);
 
   Status CreateFolder(const std::wstring& path) override;
   Status RemoveFile(const std::wstring& path) override;
@@ -80,6 +93,10 @@ class FakeFileSystem : public FileSystem {
   Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  Status Stage(const std::wstring& source, const std::wstring& staging,
+               const std::function<bool()>& stop, std::unique_ptr<StagedFile>& staged) override;
+  Status Rename(const std::wstring& source, const std::wstring& target) override;
+  Status Discard(const std::wstring& path) override;
   bool InUse(const std::wstring& path) const override;
   bool FolderExists(const std::wstring& path) const override;
   Result<Folder> GetFolder(const std::wstring& path) const override;
@@ -90,6 +107,7 @@ class FakeFileSystem : public FileSystem {
   Status WriteFile(const std::wstring& path, const std::string& bytes);
 
  private:
+  friend class FakeStagedFile;
   struct Fault {
     Op op;
     std::wstring path;
@@ -98,11 +116,14 @@ class FakeFileSystem : public FileSystem {
   };
   std::optional<WinError> Injected(Op op, const std::wstring& path) const;
   bool ParentIsFolder(const std::wstring& path) const;
+  void Remove(const Entry* entry);
+  Entry* StagedEntry();
 
   std::vector<Entry> entries_;  // in creation order, which is enumeration order
   mutable std::vector<Fault> faults_;
   int subFolderLimit_ = -1;
   WinError subFolderError_ = 0;
+  int links_ = 0;
 };
 
 // Answers a download by writing `body` (when given) and reporting `result`
@@ -115,11 +136,13 @@ class FakeDownloader : public Downloader {
     std::int32_t result = 0;
     std::optional<std::string> body;
     std::uint32_t httpStatus = 200;  // 0: no answer came
+    bool localFile = false;          // the failure was the file's, not the network's
   };
 
   std::int32_t result = 0;
   std::optional<std::string> body = std::string("plug-in bytes");
   std::uint32_t httpStatus = 200;
+  bool localFile = false;
   std::map<std::wstring, Answer> answers;
   // The digest reported with a success of `body`; of the bytes unless set. A different
   // one stands for a file that changed after the download wrote it.

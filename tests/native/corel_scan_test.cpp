@@ -92,6 +92,7 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
   fs.AddFolder(in2020);
   fs.AddFolder(in2022);
   fs.AddFolder(L"\\AppData\\Roaming\\Corel\\CorelDRAW X8\\Draw");  // below the drive root
+  fs.AddFolder(L"C:Users\\Müller Ωmega\\AppData\\Roaming\\Corel\\CorelDRAW X7\\Draw");  // C:'s current folder
   // Redirected elsewhere, with 2020 in both: the local copy is stale.
   const std::wstring moved = L"D:\\Redirected\\Müller Ωmega\\Roaming";
   const std::wstring moved2020 = moved + L"\\Corel\\coreldraw graphics suite 2020\\Draw";
@@ -111,6 +112,9 @@ TEST(CorelRootsTest, ProfileFirstThenTheKnownRoamingFolderEachVersionOnce) {
       {std::nullopt, share, {in2022}},
       {profile, moved, {moved2020, moved2024}},
       {std::nullopt, std::nullopt, {}},
+      // A root that is not a full path is never looked at.
+      {std::nullopt, L"\\AppData\\Roaming", {}},
+      {L"C:Users\\Müller Ωmega", std::nullopt, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.roaming.value_or(L"(no roaming folder)").size());

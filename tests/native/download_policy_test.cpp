@@ -13,6 +13,12 @@
 namespace zarvelo {
 namespace {
 
+// A literal's bytes, zeros included.
+template <std::size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
 AttemptOutcome Ended(AttemptEnd end) {
   AttemptOutcome outcome;
   outcome.end = end;
@@ -76,6 +82,9 @@ TEST(RetryPolicy, StatusesAreReportedAsTheUrlServiceDoes) {
   EXPECT_EQ(HttpStatusOutcome(302).result, kInetERedirectFailed);
   EXPECT_EQ(HttpStatusOutcome(503).result, kInetEDownloadFailure);
   EXPECT_EQ(HttpStatusOutcome(407).result, kInetEDownloadFailure);
+  EXPECT_EQ(HttpStatusOutcome(400).result, kInetEDownloadFailure);
+  EXPECT_EQ(HttpStatusOutcome(300).result, kInetERedirectFailed);
+  EXPECT_EQ(HttpStatusOutcome(399).result, kInetERedirectFailed);
 }
 
 TEST(ProxyLogonPolicy, OnlyIntegratedSchemesGetTheUsersLogonAndOnlyOnce) {
@@ -128,12 +137,26 @@ TEST(PluginBody, WebPagesAreToldApartFromThePlugin) {
       {"", false},
       {"<!doctype htm", false},
       {"<htm", false},
-      {"<?xml version=\"1.0\"?><html>", false},
+      {"<?xml version=\"1.0\"?><html>", true},
       {"x<html>", false},
       {"\xEF\xBB<html>", false},
-      {"<!-- --><html>", false},
+      {"<!-- --><html>", true},
       {std::string("\x00<html>", 7), false},
       {"PK\x03\x04 plug-in", false},
+      // UTF-16 pages, either byte order, and the other openings.
+      {Bytes("\xFF\xFE<\0h\0t\0m\0l\0>\0"), true},
+      {Bytes("\xFE\xFF\0 \0\n\0<\0!\0D\0O\0C\0T\0Y\0P\0E\0 \0H\0T\0M\0L"), true},
+      {Bytes("\xFF\xFE<\0h\0"), false},
+      {Bytes("\xFF\xFE<\x01html"), false},
+      {Bytes("\xFE\xFF\0x\0<\0h\0t\0m\0l"), false},
+      {"\xFF<html>", false},
+      {"<HEAD><title>", true},
+      {" \t<head>", true},
+      {"\r\n<!--[if IE]>", true},
+      {"<?XML version", true},
+      {"<hea", false},
+      {"<?xm", false},
+      {"<!-", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.start);
@@ -170,8 +193,55 @@ TEST(HttpFields, ContentLengthAndRetryAfterAreReadStrictly) {
   EXPECT_EQ(ParseRetryAfterMs(L"2"), std::optional<std::int64_t>(2000));
   EXPECT_EQ(ParseRetryAfterMs(L" 0"), std::optional<std::int64_t>(0));
   EXPECT_EQ(ParseRetryAfterMs(L"99999999999999999999"), std::optional<std::int64_t>(INT64_MAX));
+  // From where seconds times 1000 would pass INT64_MAX, the value saturates.
+  EXPECT_EQ(ParseRetryAfterMs(L"9223372036854775"),
+            std::optional<std::int64_t>(9223372036854775000));
+  EXPECT_EQ(ParseRetryAfterMs(L"9223372036854776"), std::optional<std::int64_t>(INT64_MAX));
   for (const wchar_t* bad : {L"", L"-3", L"1.5", L"Wed, 21 Oct 2026 07:28:00 GMT"})
     EXPECT_FALSE(ParseRetryAfterMs(bad)) << bad;
+}
+
+// Decided from the headers, before any file is made.
+TEST(PluginBody, BodiesThatCannotBeThePluginAreRefusedBeforeReading) {
+  constexpr std::uint64_t kMax = 67108864;
+  const std::optional<std::wstring> none;
+  struct Case {
+    const char* what;
+    BodyHeaders headers;
+    BodyVerdict verdict;
+    std::optional<std::uint64_t> length;
+  } cases[] = {
+      {"a length", {L"300000", none, none, L"application/octet-stream"}, BodyVerdict::kTake, 300000},
+      {"empty", {L"0", none, none, none}, BodyVerdict::kTake, 0},
+      {"the largest", {L"67108864", none, none, none}, BodyVerdict::kTake, kMax},
+      {"one byte more", {L"67108865", none, none, none}, BodyVerdict::kTooLarge, std::nullopt},
+      {"2^64 - 1", {L"18446744073709551615", none, none, none}, BodyVerdict::kTooLarge,
+       std::nullopt},
+      {"chunked", {none, L"chunked", none, none}, BodyVerdict::kTake, std::nullopt},
+      {"chunked, any case, a length too", {L"5", L" Chunked ", none, none}, BodyVerdict::kTake,
+       std::nullopt},
+      {"no length", {none, none, none, none}, BodyVerdict::kNoLength, std::nullopt},
+      {"a length that is none", {L"12a", none, none, none}, BodyVerdict::kNoLength, std::nullopt},
+      {"too long to read", {L"18446744073709551616", none, none, none}, BodyVerdict::kNoLength,
+       std::nullopt},
+      {"gzip", {L"300", none, L"gzip", none}, BodyVerdict::kEncoded, std::nullopt},
+      {"deflate, chunked", {none, L"chunked", L"deflate", none}, BodyVerdict::kEncoded,
+       std::nullopt},
+      {"gzip transfer coding", {none, L"gzip, chunked", none, none}, BodyVerdict::kEncoded,
+       std::nullopt},
+      {"identity", {L"300", none, L"Identity", none}, BodyVerdict::kTake, 300},
+      {"empty encoding", {L"300", none, L" ", none}, BodyVerdict::kTake, 300},
+      {"a web page", {L"300", none, none, L"text/html; charset=utf-8"}, BodyVerdict::kWebPage,
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const BodyPlan plan = PlanBody(c.headers, kMax);
+    EXPECT_EQ(plan.verdict, c.verdict);
+    if (c.verdict == BodyVerdict::kTake) {
+      EXPECT_EQ(plan.length, c.length);
+    }
+  }
 }
 
 }  // namespace

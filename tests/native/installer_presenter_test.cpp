@@ -76,6 +76,8 @@ TEST(ShowFoundVersions, SeveralVersionsMakeAColumnAndGrowTheWindow) {
       {{L"CorelDRAW A", L"CorelDRAW B", L"CorelDRAW C", L"CorelDRAW D"},
        {3000, 3495, 3990, 4485},
        5780},
+      // Both captioned "安装到 2020": the tooltips tell them apart.
+      {{L"CorelDRAW Graphics Suite 2020", L"CorelDRAW Technical Suite 2020"}, {3000, 3495}, 4790},
   };
   for (const Case& c : cases) {
     Shown w(c.names);
@@ -89,6 +91,7 @@ TEST(ShowFoundVersions, SeveralVersionsMakeAColumnAndGrowTheWindow) {
       EXPECT_TRUE(button.visible && button.enabled);
       EXPECT_EQ(button.caption, L"安装到 " + VersionLabel(c.names[k]));
       EXPECT_EQ(w.presenter.targets().at(k), kCorel + L"\\" + c.names[k] + L"\\Draw");
+      EXPECT_EQ(button.toolTip, c.names[k]);
     }
     ASSERT_TRUE(w.view.height.has_value());
     EXPECT_EQ(*w.view.height, c.height);

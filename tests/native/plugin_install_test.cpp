@@ -27,14 +27,23 @@ const std::wstring kDraw2020 = kCorel + L"\\CorelDRAW Graphics Suite 2020\\Draw"
 const std::wstring kGms = kDraw2020 + L"\\GMS";
 const std::wstring kInstalled = kGms + L"\\ZarveloVector.gms";
 const std::wstring kStaging = kInstalled + L".download";
+const std::wstring kBackup = kInstalled + L".old";
 constexpr wchar_t kUrl[] = L"https://downloads.example/down/Zarvelo_CDRplugin.gip";
 const std::string kPlugin = "new plug-in bytes";
 
-std::wstring DownloadFailedText(std::int32_t code) {
-  return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n请检查网络连接";
+constexpr wchar_t kCheckNetwork[] = L"请检查网络连接";
+constexpr wchar_t kCheckDiskSpace[] = L"请检查磁盘空间";
+constexpr wchar_t kCheckTempFolder[] = L"请检查临时文件夹";
+std::wstring DownloadFailedText(std::int32_t code, const wchar_t* hint = kCheckNetwork) {
+  return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n" + hint;
 }
-std::wstring InstallFailedText() { return L"安装失败！无法写入：\r\n" + kInstalled; }
 const std::wstring kInUseLine = L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。";
+// `inUse`: with the line that says another program holds the plug-in.
+std::wstring InstallFailedText(std::int32_t code, bool inUse = false) {
+  return L"安装失败！无法写入：\r\n" + kInstalled + (inUse ? kInUseLine : L"") + L"\r\n错误代码: " +
+         std::to_wstring(code);
+}
+constexpr std::int32_t Hr(WinError error) { return HResultFromWin32(error); }
 
 // One DER INTEGER for a 32-byte big-endian number, as openssl writes it.
 std::string DerInteger(const std::uint8_t* value) {
@@ -141,20 +150,28 @@ TEST_F(PluginInstallTest, DownloadFailuresAreReportedWithTheirCode) {
   struct Case {
     std::int32_t result;
     bool partialBody;
+    bool localFile = false;  // the file in TEMP failed
+    const wchar_t* hint = kCheckNetwork;
   } cases[] = {
       {kInetEResourceNotFound, false},  // 404
       {kInetEDownloadFailure, true},    // 500 or a truncated body
       {kInetECannotConnect, false},
       {kInetEConnectionTimeout, true},
+      // The disk TEMP is on, not the network: the second line says so.
+      {Hr(kErrorDiskFull), false, true, kCheckDiskSpace},
+      {Hr(kErrorHandleDiskFull), false, true, kCheckDiskSpace},
+      {Hr(kErrorAccessDenied), false, true, kCheckTempFolder},
+      {Hr(kErrorPathNotFound), false, true, kCheckTempFolder},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
     view.dialogs.clear();
     view.SetInstallButtonsEnabled(true);
     net.result = c.result;
+    net.localFile = c.localFile;
     net.body = c.partialBody ? std::optional<std::string>("partial") : std::nullopt;
     Press(1);
-    ExpectFailure(L"下载失败", DownloadFailedText(c.result));
+    ExpectFailure(L"下载失败", DownloadFailedText(c.result, c.hint));
     EXPECT_LT(c.result, 0);
     EXPECT_FALSE(fs.Exists(kGms));
   }
@@ -171,7 +188,7 @@ TEST_F(PluginInstallTest, EmptyDownloadIsReportedAndKept) {
 TEST_F(PluginInstallTest, MissingDownloadIsADownloadFailure) {
   net.body = std::nullopt;  // reported success, wrote nothing
   Press(1);
-  ExpectFailure(L"下载失败", DownloadFailedText(HResultFromWin32(kErrorFileNotFound)));
+  ExpectFailure(L"下载失败", DownloadFailedText(Hr(kErrorFileNotFound), kCheckTempFolder));
 }
 
 TEST_F(PluginInstallTest, ReplacesAnOlderPluginWhateverItsAttributes) {
@@ -191,7 +208,7 @@ TEST_F(PluginInstallTest, PluginInUseKeepsTheOldFileAndSaysWhy) {
   fs.AddFile(kInstalled, "old plug-in");
   fs.Find(kInstalled)->inUse = true;
   Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText() + kInUseLine);
+  ExpectFailure(L"安装失败", InstallFailedText(Hr(kErrorSharingViolation), true));
   EXPECT_EQ(worker.paused, kHeldFileRetryMs) << "given up before CorelDRAW could let go";
   EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
   EXPECT_FALSE(fs.Exists(kStaging));
@@ -201,7 +218,7 @@ TEST_F(PluginInstallTest, PluginInUseKeepsTheOldFileAndSaysWhy) {
 TEST_F(PluginInstallTest, GmsThatIsAFileIsAnInstallFailure) {
   fs.AddFile(kGms, "a file where the folder should be");
   Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText());
+  ExpectFailure(L"安装失败", InstallFailedText(Hr(kErrorPathNotFound)));
   EXPECT_EQ(fs.Find(kGms)->bytes, "a file where the folder should be");
   EXPECT_TRUE(fs.Exists(kTempFile));
 }
@@ -216,31 +233,108 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     WinError error;
     int times;
   };
+  // A file elsewhere that must never change.
+  const std::wstring kLetter = L"C:\\Users\\李娜\\Documents\\letter.txt";
   struct Case {
     std::vector<Fault> faults;
     bool installed;
     std::uint32_t paused;
+    std::int32_t code = 0;  // of a failure
+    // Runs once the old plug-in is there, before the button is pressed.
+    std::function<void(FakeFileSystem&, FakeWorker&)> setUp = {};
   } cases[] = {
-      {{{Op::CreateFolder, kGms, kErrorAccessDenied, 1}}, false, 0},
-      {{{Op::Copy, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
-      {{{Op::Copy, kStaging, kErrorPathNotFound, 1}}, false, 0},
-      {{{Op::Copy, kStaging, kErrorSharingViolation, 3}}, true, 350},
-      {{{Op::FileSha256, kStaging, kErrorAccessDenied, 1}}, false, 0},
-      {{{Op::MoveReplacing, kInstalled, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs},
-      {{{Op::MoveReplacing, kInstalled, kErrorLockViolation, -1}}, false, kHeldFileRetryMs},
-      {{{Op::MoveReplacing, kInstalled, kErrorFileNotFound, 1}}, false, 0},
-      // A scanner holds the staged file without delete sharing for 1.5 s.
-      {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, 6}}, true, 1750},
+      {{{Op::CreateFolder, kGms, kErrorAccessDenied, 1}}, false, 0, Hr(kErrorAccessDenied)},
+      {{{Op::Stage, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs,
+       Hr(kErrorAccessDenied)},
+      {{{Op::Stage, kStaging, kErrorPathNotFound, 1}}, false, 0, Hr(kErrorPathNotFound)},
+      {{{Op::Stage, kStaging, kErrorSharingViolation, 3}}, true, 350},
+      {{{Op::Stage, kStaging, kErrorDiskFull, 1}}, false, 0, Hr(kErrorDiskFull)},
+      {{{Op::Rename, kBackup, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs,
+       Hr(kErrorAccessDenied)},
+      {{{Op::Rename, kBackup, kErrorLockViolation, -1}}, false, kHeldFileRetryMs,
+       Hr(kErrorLockViolation)},
+      {{{Op::MoveStaged, kInstalled, kErrorFileNotFound, 1}}, false, 0, Hr(kErrorFileNotFound)},
+      // A scanner holds the folder's new entry without delete sharing for 1.5 s.
+      {{{Op::MoveStaged, kInstalled, kErrorSharingViolation, 6}}, true, 1750},
       // ... or for longer than the move waits: the staged file still goes.
-      {{{Op::MoveReplacing, kInstalled, kErrorSharingViolation, -1},
-        {Op::RemoveFile, kStaging, kErrorSharingViolation, 4}},
-       false,
-       kHeldFileRetryMs + 750},
+      {{{Op::MoveStaged, kInstalled, kErrorSharingViolation, -1}}, false, kHeldFileRetryMs,
+       Hr(kErrorSharingViolation)},
       {{{Op::RemoveFile, kTempFile, kErrorSharingViolation, 2}}, true, 150},
+      // The final check is tried again while something holds the new file.
+      {{{Op::CheckStaged, kInstalled, kErrorSharingViolation, 3}}, true, 350},
+      // When it still fails, the old plug-in comes back, attributes and all,
+      // even when putting it back has to wait.
+      {{{Op::CheckStaged, kInstalled, kErrorFileNotFound, -1},
+        {Op::Rename, kInstalled, kErrorSharingViolation, 2}},
+       false,
+       150,
+       Hr(kErrorFileNotFound),
+       [](FakeFileSystem& files, FakeWorker&) {
+         files.Find(kInstalled)->readOnly = true;
+         files.Find(kInstalled)->hidden = true;
+       }},
+      {{{Op::KeepStaged, kInstalled, kErrorDiskFull, 1}}, false, 0, Hr(kErrorDiskFull)},
+      // Another program rewrites the staged file between the check and the
+      // swap: it is refused, and the bytes checked are the bytes installed.
+      {{},
+       true,
+       0,
+       0,
+       [](FakeFileSystem& files, FakeWorker&) {
+         files.beforeOp = [&files](Op op, const std::wstring&) {
+           if (op == Op::MoveStaged) {
+             EXPECT_FALSE(files.WriteFile(kStaging, "rewritten").ok());
+           }
+         };
+       }},
+      // A name planted where the staging file goes (a hard link to another
+      // file) is removed, never written into.
+      {{},
+       true,
+       0,
+       0,
+       [kLetter](FakeFileSystem& files, FakeWorker&) {
+         files.AddFile(kLetter, "a letter");
+         files.AddLink(kLetter, kStaging);
+       }},
+      // Closing the window ends the wait for a held file at once.
+      {{{Op::Rename, kBackup, kErrorSharingViolation, -1}},
+       false,
+       0,
+       Hr(kErrorSharingViolation),
+       [](FakeFileSystem& files, FakeWorker& closing) {
+         files.beforeOp = [&closing](Op op, const std::wstring&) {
+           if (op == Op::Rename) closing.ending = true;
+         };
+       }},
+      // CorelDRAW holds the old plug-in, but the attempt failed before that
+      // mattered: no word about CorelDRAW.
+      {{{Op::Stage, kStaging, kErrorDiskFull, 1}},
+       false,
+       0,
+       Hr(kErrorDiskFull),
+       [](FakeFileSystem& files, FakeWorker&) { files.Find(kInstalled)->inUse = true; }},
+      // This very plug-in is installed already and held open: installed.
+      {{},
+       true,
+       kHeldFileRetryMs,
+       0,
+       [](FakeFileSystem& files, FakeWorker&) {
+         files.Find(kInstalled)->bytes = kPlugin;
+         files.Find(kInstalled)->inUse = true;
+       }},
+      // An attempt that ended in the middle of the swap left the old
+      // plug-in aside: it is put back even when this attempt fails.
+      {{{Op::Stage, kStaging, kErrorDiskFull, 1}},
+       false,
+       0,
+       Hr(kErrorDiskFull),
+       [](FakeFileSystem& files, FakeWorker&) {
+         EXPECT_TRUE(files.Rename(kInstalled, kBackup).ok());
+       }},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.faults[0].op));
-    SCOPED_TRACE(c.faults[0].error);
+    SCOPED_TRACE(static_cast<int>(&c - cases));
     FakeEnvironment caseEnv = env;
     FakeFileSystem caseFs = fs;
     FakeView caseView{InstallerDesign()};
@@ -250,13 +344,22 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     PluginInstaller caseInstaller{caseView, caseEnv, caseFs, caseNet, caseWorker, kUrl};
     InstallerPresenter casePresenter{caseView, InstallerDesign(), caseEnv, caseFs, caseInstaller};
     casePresenter.ShowFoundVersions();
-    const bool hadFolder = c.faults[0].op != Op::CreateFolder;
+    const bool hadFolder = c.faults.empty() || c.faults[0].op != Op::CreateFolder;
     if (hadFolder) caseFs.AddFile(kInstalled, "old plug-in");
+    if (c.setUp) c.setUp(caseFs, caseWorker);
+    const FakeFileSystem::Entry* before =
+        caseFs.Exists(kInstalled) ? caseFs.Find(kInstalled) : caseFs.Find(kBackup);
+    const FakeFileSystem::Entry old = before != nullptr ? *before : FakeFileSystem::Entry{};
     for (const Fault& fault : c.faults) caseFs.Fail(fault.op, fault.path, fault.error, fault.times);
     casePresenter.InstallRequested(1);
+    caseFs.beforeOp = nullptr;
 
     EXPECT_EQ(caseWorker.paused, c.paused);
     EXPECT_FALSE(caseFs.Exists(kStaging));
+    EXPECT_FALSE(caseFs.Exists(kBackup));
+    if (caseFs.Exists(kLetter)) {
+      EXPECT_EQ(caseFs.Find(kLetter)->bytes, "a letter");
+    }
     if (c.installed) {
       EXPECT_EQ(caseView.status, texts::kInstalled);
       EXPECT_TRUE(caseView.dialogs.empty());
@@ -267,10 +370,13 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     EXPECT_EQ(caseView.status, L"安装失败");
     ASSERT_EQ(caseView.dialogs.size(), 1u);
     // The old plug-in itself was never held: CorelDRAW is not to blame.
-    EXPECT_EQ(caseView.dialogs[0].message, InstallFailedText());
+    EXPECT_EQ(caseView.dialogs[0].message, InstallFailedText(c.code));
     EXPECT_TRUE(caseView.AllEnabled());
     if (hadFolder) {
+      ASSERT_TRUE(caseFs.Exists(kInstalled));
       EXPECT_EQ(caseFs.Find(kInstalled)->bytes, "old plug-in");
+      EXPECT_EQ(caseFs.Find(kInstalled)->readOnly, old.readOnly);
+      EXPECT_EQ(caseFs.Find(kInstalled)->hidden, old.hidden);
     }
     EXPECT_TRUE(caseFs.Exists(kTempFile));
   }
@@ -282,7 +388,7 @@ TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
   fs.AddFile(kInstalled, "old plug-in");
   net.sha256 = fake::FakeSha256("the bytes that arrived");
   Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText());
+  ExpectFailure(L"安装失败", InstallFailedText(kTrustEBadDigest));
   EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
   EXPECT_FALSE(fs.Exists(kStaging));
 }
@@ -348,9 +454,12 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
     FakeDownloader::Answer signature;
     std::int32_t code;
     std::optional<WinError> keyFailure;
+    const wchar_t* hint = kCheckNetwork;
   } cases[] = {
       {"404", {kInetEResourceNotFound, std::nullopt, 404}, kTrustENoSignature, {}},
-      {"403", {kInetEDownloadFailure, std::nullopt, 403}, kTrustENoSignature, {}},
+      // Only "no such file" means no signature; anything else is what it
+      // would be for the plug-in.
+      {"403", {kInetEDownloadFailure, std::nullopt, 403}, kInetEDownloadFailure, {}},
       // An unknown host shares the 404's code; it is a network failure.
       {"no such host", {kInetEResourceNotFound, std::nullopt, 0}, kInetEResourceNotFound, {}},
       {"500", {kInetEDownloadFailure, std::nullopt, 500}, kInetEDownloadFailure, {}},
@@ -361,6 +470,15 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
       {"huge", {0, SignatureFileFor(kPlugin) + std::string(4096, 'x'), 200}, kTrustEBadDigest, {}},
       {"key fails", {0, SignatureFileFor(kPlugin), 200}, HResultFromWin32(kErrorNotEnoughMemory),
        kErrorNotEnoughMemory},
+      {"410", {kInetEResourceNotFound, std::nullopt, 410}, kTrustENoSignature, {}},
+      {"429 after the retries", {kInetEDownloadFailure, std::nullopt, 429}, kInetEDownloadFailure,
+       {}},
+      {"407", {kInetEDownloadFailure, std::nullopt, 407}, kInetEDownloadFailure, {}},
+      {"400", {kInetEDownloadFailure, std::nullopt, 400}, kInetEDownloadFailure, {}},
+      {"TEMP full", {Hr(kErrorDiskFull), std::nullopt, 200, true}, Hr(kErrorDiskFull), {},
+       kCheckDiskSpace},
+      {"cannot be read", {0, SignatureFileFor(kPlugin), 200}, Hr(kErrorAccessDenied), {},
+       kCheckTempFolder},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -369,11 +487,13 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
     view.SetInstallButtonsEnabled(true);
     net.answers[kSigUrl] = c.signature;
     key.failure = c.keyFailure;
+    if (std::string(c.what) == "cannot be read") fs.Fail(Op::ReadSmallFile, kSigFile, kErrorAccessDenied, 1);
     PressSigned(1);
-    ExpectFailure(L"下载失败", DownloadFailedText(c.code));
+    ExpectFailure(L"下载失败", DownloadFailedText(c.code, c.hint));
     EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
     EXPECT_FALSE(fs.Exists(kStaging));
     EXPECT_FALSE(fs.Exists(kSigFile));
+    EXPECT_FALSE(fs.Exists(kTempFile)) << "the unverified download stays in TEMP";
   }
   EXPECT_EQ(kTrustENoSignature, -2146762496);
   EXPECT_EQ(kTrustEBadDigest, -2146869232);
@@ -416,6 +536,8 @@ TEST(ParseDerSignature, RejectsWhatIsNotExactlyOneSignature) {
       sequence(std::string("\x03") + integer(r).substr(1) + integer(s)),  // not an INTEGER
       "\x31" + good.substr(1),                                      // not a SEQUENCE
       "\x30\x81\x44" + good.substr(2),                              // long-form length
+      "\x30\x43" + good.substr(2),                                  // outer length too short
+      "\x30\x45" + good.substr(2),                                  // outer length too long
   };
   for (const std::string& der : bad) {
     SCOPED_TRACE(::testing::PrintToString(der));

@@ -25,8 +25,14 @@ control port (plain HTTP) sets the modes and reports what the data port saw:
 
 Signature modes: good (KEY's signature of the body, made by
 tools/sign-plugin), other (KEY's signature of another file), garbage (bytes
-that are no signature), missing (404). Without --signing-key every
-signature is missing.
+that are no signature), missing (404), busy (429, Retry-After: 1). Without
+--signing-key every signature but busy is missing.
+
+Plug-in modes besides the plain ones: nolength (no Content-Length, the end
+of the connection ends the body), oversized (a Content-Length of 2^64 - 1,
+then a few bytes), endless (a chunked body that never ends), chunked (the
+body, chunked), gzip (the body gzip-compressed, Content-Encoding: gzip),
+trickle (the body one byte every quarter of a second).
 
 On start a fresh test CA, a server certificate for 127.0.0.1 signed by it
 and a self-signed "untrusted" certificate are made with openssl; DIR/ca.pem
@@ -34,6 +40,7 @@ and DIR/ca.der are the CA the client has to trust.
 """
 
 import argparse
+import gzip
 import http.client
 import http.server
 import json
@@ -53,7 +60,8 @@ import urllib.parse
 PLUGIN_PATH = "/down/Zarvelo_CDRplugin.gip"
 DEFAULT_SIZE = 300000
 MODES = ("ok", "404", "500", "empty", "truncated", "nolength", "stall", "slow",
-         "refuse", "untrusted", "redirect-http", "login", "login-untyped", "drop", "503")
+         "refuse", "untrusted", "redirect-http", "login", "login-untyped", "drop", "503",
+         "oversized", "endless", "chunked", "gzip", "trickle")
 # Modes that fail the first n requests, then answer as another mode.
 FAULT_MODES = ("drop", "503")
 LOGIN_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Wi-Fi login</title></head>"
@@ -64,7 +72,10 @@ SLOW_INTERVAL = 0.05
 STALL_LIMIT = 120.0
 STALL_BYTES = 1000
 SIGNATURE_PATH = PLUGIN_PATH + ".sig"
-SIGNATURE_MODES = ("good", "other", "garbage", "missing")
+SIGNATURE_MODES = ("good", "other", "garbage", "missing", "busy")
+BUSY = "busy"  # the .sig's answer in signature mode busy
+TRICKLE_INTERVAL = 0.25
+CHUNK = 65536
 SIGN_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
                          "sign-plugin")
 
@@ -162,6 +173,8 @@ class Signer:
             return self.signature_of(size)
         if mode == "other":
             return self.signature_of(size + 1)  # another file, the same key
+        if mode == "busy":
+            return BUSY
         return None
 
 
@@ -292,6 +305,11 @@ def answer(conn, state, mode, body, signature, data_port):
         state.last_headers = headers
         retry_after = state.retry_after
     wanted = urllib.parse.urlsplit(path).path
+    if method == "GET" and wanted == SIGNATURE_PATH and signature is BUSY:
+        page = b"busy"
+        send_head(conn, 429, "Too Many Requests", len(page), ["Retry-After: 1"])
+        conn.sendall(page)
+        return
     if method == "GET" and wanted == SIGNATURE_PATH and signature is not None:
         send_head(conn, 200, "OK", len(signature))
         conn.sendall(signature)
@@ -352,6 +370,34 @@ def answer(conn, state, mode, body, signature, data_port):
         page = b"\xef\xbb\xbf \r\n\t" + LOGIN_PAGE.replace(b"DOCTYPE html", b"doctype HTML")
         send_head(conn, 200, "OK", len(page))
         conn.sendall(page)
+    elif mode == "oversized":
+        send_head(conn, 200, "OK", 2 ** 64 - 1)
+        conn.sendall(body[:STALL_BYTES])
+        wait_for_client_to_leave(conn, state, STALL_LIMIT)
+    elif mode in ("endless", "chunked"):
+        send_head(conn, 200, "OK", extra=["Transfer-Encoding: chunked"])
+        start = 0
+        while not state.stopping.is_set():
+            piece = body[start:start + CHUNK]
+            if mode == "endless" and not piece:
+                start = 0
+                continue
+            if not piece:
+                conn.sendall(b"0\r\n\r\n")
+                break
+            conn.sendall(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            start += len(piece)
+    elif mode == "gzip":
+        packed = gzip.compress(body)
+        send_head(conn, 200, "OK", len(packed), ["Content-Encoding: gzip"])
+        conn.sendall(packed)
+    elif mode == "trickle":
+        send_head(conn, 200, "OK", len(body))
+        for at in range(len(body)):
+            if state.stopping.is_set():
+                return
+            conn.sendall(body[at:at + 1])
+            time.sleep(TRICKLE_INTERVAL)
     elif mode == "redirect-http":
         target = "http://127.0.0.1:%d%s" % (data_port + 2, PLUGIN_PATH)
         send_head(conn, 302, "Found", 0, ["Location: " + target])

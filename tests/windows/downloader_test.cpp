@@ -32,6 +32,9 @@ namespace {
 
 constexpr wchar_t kUrl[] = L"https://127.0.0.1:47631/down/Zarvelo_CDRplugin.gip";
 constexpr DWORD kStallMs = 2000;
+// The table's downloads: an attempt ends after 5 s, a body after 2 MB.
+constexpr DWORD kDeadlineMs = 5000;
+constexpr std::uint64_t kMaxBytes = 2000000;
 constexpr DWORD kDownloadLimitMs = 30000;
 
 using testserver::ExpectedBody;
@@ -172,7 +175,8 @@ const ModeCase kModeCases[] = {
     {"500", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
     {"empty", kDefaultSize, 0, FileAfter::kEmpty, 1, 0},
     {"truncated", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
-    {"nolength", kDefaultSize, 0, FileAfter::kBody, 1, 0},
+    // Without a length its end cannot be told from a cut.
+    {"nolength", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
     {"refuse", kDefaultSize, kInetECannotConnect, FileAfter::kAbsent, 0, 4},
     {"untrusted", kDefaultSize, kInetESecurityProblem, FileAfter::kAbsent, 0, 0},
     {"redirect-http", kDefaultSize, kInetERedirectFailed, FileAfter::kAbsent, 1, 0},
@@ -184,6 +188,12 @@ const ModeCase kModeCases[] = {
     {"503?n=2", kDefaultSize, 0, FileAfter::kBody, 3, 4},
     {"503?n=1&retry_after=2", kDefaultSize, 0, FileAfter::kBody, 2, 2},
     {"503?n=1&retry_after=11", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    {"oversized", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    {"endless", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    {"chunked", kDefaultSize, 0, FileAfter::kBody, 1, 0},
+    {"gzip", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
+    // Never stalled, ended by the deadline.
+    {"trickle", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1, 0},
 };
 
 Sha256Digest Sha256Of(const std::string& bytes) {
@@ -202,7 +212,7 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
     ASSERT_FALSE(Exists(file));
     progress_.clear();
 
-    Win32Downloader downloader(threads_, Poster(), Recorder(), kStallMs);
+    Win32Downloader downloader(threads_, Poster(), Recorder(), kStallMs, kDeadlineMs, kMaxBytes);
     const auto begin = std::chrono::steady_clock::now();
     const Outcome outcome = Download(downloader, kUrl, file);
     const auto seconds =
@@ -223,7 +233,7 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
         ASSERT_FALSE(progress_.empty());
         EXPECT_EQ(progress_.back().received, c.size);
         // Without a Content-Length the total is unknown.
-        EXPECT_EQ(progress_.back().total, std::string(c.mode) == "nolength" ? 0u : c.size);
+        EXPECT_EQ(progress_.back().total, std::string(c.mode) == "chunked" ? 0u : c.size);
         for (std::size_t i = 1; i < progress_.size(); ++i) {
           EXPECT_LE(progress_[i - 1].received, progress_[i].received);
         }
@@ -241,6 +251,10 @@ TEST_F(DownloaderTest, ResultAndFileFollowTheServersAnswer) {
       // Ended by the stall limit, not by the 30 s defaults.
       EXPECT_GE(seconds, kStallMs / 1000.0 * 0.75);
       EXPECT_LT(seconds, kStallMs / 1000.0 + 8);
+    }
+    if (std::string(c.mode) == "trickle") {
+      EXPECT_GE(seconds, kDeadlineMs / 1000.0 * 0.9);
+      EXPECT_LT(seconds, kDeadlineMs / 1000.0 + 8);
     }
     // An empty folder for the next case.
     ASSERT_TRUE(RemoveTree(folder_) && ::CreateDirectoryW(ExtendedPath(folder_).c_str(), nullptr));

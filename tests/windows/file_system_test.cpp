@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -466,6 +467,14 @@ TEST_F(FileSystemTest, FailuresCarryWindowsErrorCodes) {
       {"SubFolders, no such folder",
        [&] { return fs.SubFolders(Folder{L"missing", Path(L"missing")}, [](const Folder&) {}); },
        kErrorPathNotFound},
+      {"Rename, target exists", [&] { return fs.Rename(Path(L"file.gms"), Path(L"readonly.gms")); },
+       kErrorAlreadyExists},
+      {"Stage, no source",
+       [&] {
+         std::unique_ptr<StagedFile> staged;
+         return fs.Stage(Path(L"missing"), Path(L"x.download"), [] { return false; }, staged);
+       },
+       kErrorFileNotFound},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -556,6 +565,77 @@ TEST_F(FileSystemTest, NoCorelFolderMeansNoVersions) {
   DetectCorelVersions(Win32Environment(), fs_, names, paths);
   EXPECT_TRUE(names.empty());
   EXPECT_TRUE(paths.empty());
+}
+
+// The staged file is made new (a planted hard link keeps its file's bytes),
+// hashed as it is written, held so that no one else can write to it, and
+// the very file that is renamed to the plug-in's name; until kept it goes
+// when dropped, wherever it is.
+TEST_F(FileSystemTest, AStagedFileIsTheFileThatLands) {
+  const std::wstring source = Path(L"download.gip");
+  const std::wstring staging = Path(L"ZarveloVector.gms.download");
+  const std::wstring plugin = Path(L"ZarveloVector.gms");
+  const std::wstring aside = Path(L"ZarveloVector.gms.old");
+  const std::wstring letter = Path(L"letter.txt");
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 253);
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(source, bytes));
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(letter, "a letter"));
+  ASSERT_TRUE(::CreateHardLinkW(ExtendedPath(staging).c_str(), ExtendedPath(letter).c_str(), nullptr))
+      << "error " << ::GetLastError();
+  ASSERT_NO_FATAL_FAILURE(WriteBytes(plugin, "old plug-in"));
+  SetAttributes(plugin, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  const DWORD oldAttributes = Attributes(plugin);
+
+  std::unique_ptr<StagedFile> staged;
+  const Status made = fs_.Stage(source, staging, [] { return false; }, staged);
+  ASSERT_TRUE(made.ok()) << made.error();
+  ASSERT_TRUE(staged);
+  EXPECT_EQ(ReadBytes(letter), "a letter");
+  const Result<Sha256Digest> sourceDigest = fs_.FileSha256(source);
+  ASSERT_TRUE(sourceDigest.ok());
+  EXPECT_EQ(staged->Sha256(), sourceDigest.value());
+  {
+    const FileHandle writer(::CreateFileW(ExtendedPath(staging).c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(writer) << "another program could write to the staged file";
+  }
+
+  // The old plug-in goes aside with its attributes; the staged file takes
+  // its name.
+  ASSERT_TRUE(fs_.Rename(plugin, aside).ok());
+  EXPECT_EQ(Attributes(aside), oldAttributes);
+  const Status moved = staged->MoveTo(plugin);
+  ASSERT_TRUE(moved.ok()) << moved.error();
+  EXPECT_TRUE(staged->IsAt(plugin).ok());
+  EXPECT_FALSE(staged->IsAt(aside).ok());
+  EXPECT_FALSE(staged->IsAt(Path(L"missing")).ok());
+  const Status kept = staged->Keep();
+  EXPECT_TRUE(kept.ok()) << kept.error();
+  staged.reset();
+  EXPECT_TRUE(ReadBytes(plugin) == bytes);
+  EXPECT_FALSE(Exists(staging));
+  const Status discarded = fs_.Discard(aside);
+  EXPECT_TRUE(discarded.ok()) << discarded.error();
+  EXPECT_FALSE(Exists(aside));
+
+  // Dropped before it is kept, it goes: at its staging name, after a move,
+  // and when the copy was stopped.
+  ASSERT_TRUE(fs_.Stage(source, staging, [] { return false; }, staged).ok());
+  staged.reset();
+  EXPECT_FALSE(Exists(staging));
+  const std::wstring other = Path(L"other.gms");
+  ASSERT_TRUE(fs_.Stage(source, staging, [] { return false; }, staged).ok());
+  ASSERT_TRUE(staged->MoveTo(other).ok());
+  staged.reset();
+  EXPECT_FALSE(Exists(other));
+  EXPECT_FALSE(Exists(staging));
+  int asked = 0;
+  EXPECT_EQ(fs_.Stage(source, staging, [&asked] { return ++asked > 1; }, staged).error(),
+            static_cast<WinError>(ERROR_CANCELLED));
+  EXPECT_FALSE(staged);
+  EXPECT_FALSE(Exists(staging));
 }
 
 }  // namespace

@@ -90,6 +90,11 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
       {"untrusted", L"下载失败", DownloadFailed(-2146697202)},  // INET_E_SECURITY_PROBLEM
       {"redirect-http", L"下载失败", DownloadFailed(-2146697196)},  // INET_E_REDIRECT_FAILED
       {"login", L"下载失败", DownloadFailed(-2146697208)},      // a captive portal's page
+      // Bodies that cannot be the plug-in, refused before any file is made
+      // or as soon as they show it.
+      {"oversized", L"下载失败", DownloadFailed(-2146697208)},
+      {"nolength", L"下载失败", DownloadFailed(-2146697208)},
+      {"gzip", L"下载失败", DownloadFailed(-2146697208)},
       {"empty", L"下载文件为空", L"下载失败：文件大小为 0"},
   };
   TestProfile profile({k2020, kX8});
@@ -121,8 +126,23 @@ TEST(InstallerInstall, ServerFaultsAreReportedAndLeaveTheOldPluginAlone) {
 // program first (usually Downloads); Wine does too when told to prefer
 // native DLLs. Planted ones must neither stop the installer nor run.
 TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+  // Named as a browser names a second download. Wine reads a program's DLL
+  // overrides from the registry under its file name (a child's
+  // WINEDLLOVERRIDES is not read).
+  const std::wstring name = L"Zarvelo _Plugin_for_cdr (1).exe";
+  const std::wstring overrides = L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides";
+  for (const wchar_t* dll : {L"winhttp", L"bcrypt"}) {
+    const wchar_t nativeFirst[] = L"native,builtin";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), dll, REG_SZ, nativeFirst,
+                                sizeof nativeFirst),
+              ERROR_SUCCESS);
+  }
+  struct Cleanup {
+    std::wstring key;
+    ~Cleanup() { ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); }
+  } cleanup{L"Software\\Wine\\AppDefaults\\" + name};
   ScratchFolder downloads(L"zarvelo-downloads");
-  const std::wstring exe = downloads.path() + L"\\Zarvelo _Plugin_for_cdr.exe";
+  const std::wstring exe = downloads.path() + L"\\" + name;
   ASSERT_TRUE(::CopyFileW(InstallerPath().c_str(), exe.c_str(), TRUE));
   const std::wstring planted = FromUnixPath(ZARVELO_PLANTED_DLLS_UNIX_PATH);
   const std::wstring dlls[] = {L"winhttp.dll", L"bcrypt.dll"};
@@ -132,8 +152,7 @@ TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
   }
   TestProfile profile({k2020});
   ASSERT_TRUE(SetMode("ok"));
-  InstallerSession installer(profile, exe,
-                             {{L"WINEDLLOVERRIDES", L"mscoree,mshtml=;winhttp,bcrypt=n,b"}});
+  InstallerSession installer(profile, exe);
   ASSERT_TRUE(installer.window()) << "no window beside the planted DLLs";
   ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
   for (const std::wstring& dll : dlls)
@@ -144,10 +163,14 @@ TEST(InstallerInstall, WithAKeyOnlyAPluginItSignedIsInstalled) {
   struct Case {
     const char* signature;
     long long code;
+    int requests = 2;  // the plug-in, then its .sig as often as it was asked
   } cases[] = {
       {"other", -2146869232},    // TRUST_E_BAD_DIGEST
       {"garbage", -2146869232},  // TRUST_E_BAD_DIGEST
       {"missing", -2146762496},  // TRUST_E_NOSIGNATURE
+      // A busy server is not a missing signature: asked three times, then
+      // INET_E_DOWNLOAD_FAILURE as for the plug-in.
+      {"busy", -2146697208, 4},
   };
   TestProfile profile({k2020});
   ASSERT_TRUE(PutOldPlugin(profile, k2020));
@@ -167,8 +190,9 @@ TEST(InstallerInstall, WithAKeyOnlyAPluginItSignedIsInstalled) {
     EXPECT_EQ(*old, "old plug-in");
     EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
     EXPECT_FALSE(Exists(profile.download() + L".sig"));
+    EXPECT_FALSE(Exists(profile.download())) << "the unsigned download stays in TEMP";
     const testserver::Requests seen = testserver::ServerRequests();
-    EXPECT_EQ(seen.count, 2) << seen.json;
+    EXPECT_EQ(seen.count, c.requests) << seen.json;
     EXPECT_NE(seen.json.find("Zarvelo_CDRplugin.gip.sig"), std::string::npos) << seen.json;
   }
   ASSERT_TRUE(SetMode("ok", testserver::kDefaultSize, "good"));
@@ -336,7 +360,8 @@ TEST(InstallerInstall, PluginHeldOpenByAnotherProgramIsKeptAndTheDialogSaysWhy) 
   }
   EXPECT_EQ(outcome.status, L"安装失败");
   EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020) +
-                                      L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。");
+                                      L"\r\n文件正被其他程序使用，请关闭 CorelDRAW 后重试。" +
+                                      L"\r\n错误代码: -2147024864");  // ERROR_SHARING_VIOLATION
   EXPECT_TRUE(installer.AllButtonsEnabled());
   const std::optional<std::string> old = ReadBytes(profile.plugin(k2020));
   ASSERT_TRUE(old);
@@ -353,7 +378,8 @@ TEST(InstallerInstall, GmsThatIsAFileIsAnInstallFailure) {
   ASSERT_TRUE(SetMode("ok"));
   const Outcome outcome = PressAndWait(installer, L"安装到 2020");
   EXPECT_EQ(outcome.status, L"安装失败");
-  EXPECT_EQ(outcome.message.text, L"安装失败！无法写入：\r\n" + profile.plugin(k2020));
+  EXPECT_EQ(outcome.message.text,
+            L"安装失败！无法写入：\r\n" + profile.plugin(k2020) + L"\r\n错误代码: -2147024893");
   EXPECT_TRUE(installer.AllButtonsEnabled());
   const std::optional<std::string> file = ReadBytes(profile.gms(k2020));
   ASSERT_TRUE(file);
@@ -550,9 +576,12 @@ TEST(InstallerInstall, AScannerHoldingTheNewFileForAMomentOnlyDelaysTheInstall) 
   }
   outcome.buttonsEnabledAfter = installer.AnyButtonEnabled();
   ExpectInstalled(outcome, profile, k2020, kSize);
-  // The scanner did get in the way.
-  EXPECT_NE(scanner.Log().find("held ZarveloVector.gms.download"), std::string::npos)
+  // The scanner did get in the way: not of the new file, which the
+  // installer holds until it has its name, but of the old one set aside.
+  EXPECT_NE(scanner.Log().find("held ZarveloVector.gms.old"), std::string::npos) << scanner.Log();
+  EXPECT_EQ(scanner.Log().find("held ZarveloVector.gms.download"), std::string::npos)
       << scanner.Log();
+  EXPECT_FALSE(Exists(profile.plugin(k2020) + L".old"));
 }
 
 TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
@@ -582,6 +611,57 @@ TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
   // The first one works as before.
   ASSERT_TRUE(SetMode("ok"));
   ExpectInstalled(PressAndWait(first, L"安装到 2020"), profile, k2020);
+}
+
+// The second line of a download failure names the disk when the file in
+// TEMP failed; an install failure carries the code of the step that failed.
+// The full disks are small tmpfs mounts the test fixture makes.
+TEST(InstallerInstall, AFullOrMissingFolderIsNamedInTheDialog) {
+  const std::wstring fullDisk = FromUnixPath(ZARVELO_FULL_DISK_UNIX_DIR);
+  TestProfile profile({k2020});
+  ASSERT_TRUE(PutOldPlugin(profile, k2020));
+  ASSERT_TRUE(SetMode("ok"));
+  {
+    InstallerSession installer(profile, InstallerPath(),
+                               {{L"TEMP", profile.temp() + L"\\没有的文件夹"}});
+    ASSERT_TRUE(installer.window());
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    EXPECT_EQ(outcome.status, L"下载失败");
+    // ERROR_PATH_NOT_FOUND
+    EXPECT_EQ(outcome.message.text, L"下载失败！错误代码: -2147024893\r\n请检查临时文件夹");
+  }
+  if (!Exists(fullDisk + L"\\mounted")) {
+    GTEST_SKIP() << "no full disk to try: "
+                 << ReadBytes(fullDisk + L"\\unavailable").value_or("the fixture did not run");
+  }
+  {
+    InstallerSession installer(profile, InstallerPath(), {{L"TEMP", fullDisk + L"\\temp"}});
+    ASSERT_TRUE(installer.window());
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    EXPECT_EQ(outcome.status, L"下载失败");
+    // ERROR_DISK_FULL
+    EXPECT_EQ(outcome.message.text, L"下载失败！错误代码: -2147024784\r\n请检查磁盘空间");
+    EXPECT_FALSE(Exists(fullDisk + L"\\temp\\Zarvelo_CDRplugin.gip"));
+    EXPECT_EQ(ReadBytes(profile.plugin(k2020)).value_or(""), "old plug-in");
+  }
+  {
+    // A profile whose GMS folder is on the full disk.
+    const std::wstring gms =
+        fullDisk + L"\\profile\\AppData\\Roaming\\Corel\\" + k2020 + L"\\Draw\\GMS";
+    const std::wstring plugin = gms + L"\\ZarveloVector.gms";
+    ASSERT_TRUE(WriteBytes(plugin, "old plug-in"));
+    InstallerSession installer(profile, InstallerPath(),
+                               {{L"USERPROFILE", fullDisk + L"\\profile"}});
+    ASSERT_TRUE(installer.window());
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    EXPECT_EQ(outcome.status, L"安装失败");
+    EXPECT_EQ(outcome.message.text,
+              L"安装失败！无法写入：\r\n" + plugin + L"\r\n错误代码: -2147024784");
+    EXPECT_TRUE(installer.AllButtonsEnabled());
+    EXPECT_EQ(ReadBytes(plugin).value_or(""), "old plug-in");
+    EXPECT_FALSE(Exists(plugin + L".download"));
+    EXPECT_FALSE(Exists(plugin + L".old"));
+  }
 }
 
 }  // namespace

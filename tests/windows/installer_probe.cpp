@@ -10,6 +10,9 @@
 //   installer_probe stall <caption>          presses a button and prints the
 //                                            longest ms the window took to
 //                                            answer while downloading
+//   installer_probe install-time <caption>   presses a button and prints the
+//                                            ms until the status says
+//                                            installed
 #include <windows.h>
 
 #include <algorithm>
@@ -135,6 +138,27 @@ int Stall(const std::wstring& caption) {
   return 0;
 }
 
+// From the press to the status line saying installed: the download, the
+// checks and the file steps, as the user waits for them.
+int InstallTime(const std::wstring& caption) {
+  HWND window = WaitForInstaller(60000);
+  HWND button = window ? ButtonWithCaption(window, caption) : nullptr;
+  if (!button) return 2;
+  LARGE_INTEGER frequency, start, end;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  Click(button);
+  // Looked at every millisecond, as start-up is.
+  if (!WaitUntil([&] { return StatusOf(window) == texts::kInstalled || MessageBoxOf(window); },
+                 300000, 1) ||
+      StatusOf(window) != texts::kInstalled)
+    return 1;
+  ::QueryPerformanceCounter(&end);
+  std::printf("%.0f\n", 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                            static_cast<double>(frequency.QuadPart));
+  return 0;
+}
+
 }  // namespace
 }  // namespace zarvelo::uitest
 
@@ -151,7 +175,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"start-time" && argc > 3 && _wtoi(argv[2]) > 0)
     return StartTime(std::vector<std::wstring>(argv + 3, argv + argc), _wtoi(argv[2]));
   if (command == L"stall" && argc > 2) return Stall(argv[2]);
+  if (command == L"install-time" && argc > 2) return InstallTime(argv[2]);
   std::fprintf(stderr, "usage: installer_probe wait | press <caption> | close | "
-                       "start-time <runs> <exe>... | stall <caption>\n");
+                       "start-time <runs> <exe>... | stall <caption> | "
+                       "install-time <caption>\n");
   return 2;
 }

@@ -14,11 +14,12 @@ inline constexpr std::size_t kDefaultSize = 300000;
 inline constexpr unsigned short kControlPort = 47632;
 
 // Modes: ok, 404, 500, empty, truncated, nolength, stall, slow, refuse,
-// untrusted, redirect-http, login, login-untyped, and the faults that pass
-// ("drop?n=2", "503?n=1&retry_after=2&then=slow"; see plugin_server.py).
-// `size` is the body size of the good answer. The plug-in's .sig beside it
-// is `signature`: good (the test key's signature of the body), other (of
-// another file), garbage or missing.
+// untrusted, redirect-http, login, login-untyped, oversized, endless,
+// chunked, gzip, trickle, and the faults that pass ("drop?n=2",
+// "503?n=1&retry_after=2&then=slow"; see plugin_server.py). `size` is the
+// body size of the good answer. The plug-in's .sig beside it is
+// `signature`: good (the test key's signature of the body), other (of
+// another file), garbage, missing or busy (429).
 ::testing::AssertionResult SetMode(const std::string& mode, std::size_t size = kDefaultSize,
                                    const std::string& signature = "good");
 

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "platform/text.h"
 #include "platform/win32/cng/sha256.h"
@@ -20,6 +22,9 @@ constexpr DWORD kStickyAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 constexpr DWORD kReadChunk = 64 * 1024;
+// Large pieces keep a 64 MiB copy to a few dozen calls; `stop` is asked
+// between them.
+constexpr DWORD kCopyChunk = 1024 * 1024;
 
 bool IsDotEntry(const wchar_t* name) {
   return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
@@ -42,6 +47,111 @@ bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
   }
   return true;
 }
+
+// The native form of an extended path ("\\?\C:\..." is "\??\C:\..."), which
+// a rename through a handle takes.
+std::wstring NativePath(const std::wstring& path) {
+  std::wstring native = ExtendedPath(path);
+  if (native.compare(0, 4, L"\\\\?\\") == 0) native[1] = L'?';
+  return native;
+}
+
+// Whether the two handles are one file: same volume, same file index.
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  if (!::GetFileInformationByHandle(a, &x) || !::GetFileInformationByHandle(b, &y)) return false;
+  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+}
+
+// Writes all of `size` bytes.
+Status WriteFull(HANDLE file, const char* data, DWORD size) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data, size, &written, nullptr)) return LastError();
+    if (written == 0) return Status(ERROR_WRITE_FAULT);
+    data += written;
+    size -= written;
+  }
+  return Status::Ok();
+}
+
+class Win32StagedFile : public StagedFile {
+ public:
+  Win32StagedFile(FileHandle file, std::wstring path)
+      : file_(std::move(file)), path_(std::move(path)) {
+    marked_ = SetDeleteOnClose(file_.get(), true);
+  }
+  ~Win32StagedFile() override {
+    if (!file_ || kept_) return;
+    if (marked_ || SetDeleteOnClose(file_.get(), true)) return;  // gone when the handle closes
+    file_.reset();
+    ::DeleteFileW(path_.c_str());
+  }
+  Win32StagedFile(const Win32StagedFile&) = delete;
+  Win32StagedFile& operator=(const Win32StagedFile&) = delete;
+
+  HANDLE handle() const { return file_.get(); }
+  void SetDigest(const Sha256Digest& digest) { digest_ = digest; }
+
+  Sha256Digest Sha256() const override { return digest_; }
+
+  Status MoveTo(const std::wstring& target) override {
+    const std::wstring native = NativePath(target);
+    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
+    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
+    if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
+    // A file marked for deletion cannot be renamed or opened by name: the
+    // mark comes off for the move, and back on if it fails.
+    if (marked_ && !SetDeleteOnClose(file_.get(), false)) return LastError();
+    marked_ = false;
+    if (!::SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(size))) {
+      const Status failure = LastError();
+      marked_ = SetDeleteOnClose(file_.get(), true);
+      return failure;
+    }
+    path_ = ExtendedPath(target);
+    return Status::Ok();
+  }
+
+  Status IsAt(const std::wstring& path) const override {
+    // Attributes only: no sharing rule stands in the way, and no byte is
+    // read again. The bytes cannot have changed: no one else can write.
+    const FileHandle there(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!there) return LastError();
+    return SameFile(there.get(), file_.get()) ? Status::Ok() : Status(ERROR_FILE_NOT_FOUND);
+  }
+
+  Status Keep() override {
+    if (marked_ && !SetDeleteOnClose(file_.get(), false)) return LastError();
+    marked_ = false;
+    kept_ = true;
+    // Closing can report a delayed write error on network drives.
+    if (!::CloseHandle(file_.release())) return LastError();
+    return Status::Ok();
+  }
+
+ private:
+  FileHandle file_;
+  std::wstring path_;  // where it is now, for a last delete by name
+  Sha256Digest digest_{};
+  bool marked_ = false;
+  bool kept_ = false;
+};
 
 }  // namespace
 
@@ -134,6 +244,87 @@ Status Win32FileSystem::MoveReplacing(const std::wstring& source, const std::wst
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Status(error);
   }
   return moveFailure;
+}
+
+Status Win32FileSystem::Stage(const std::wstring& source, const std::wstring& staging,
+                              const std::function<bool()>& stop,
+                              std::unique_ptr<StagedFile>& staged) {
+  staged.reset();
+  // No one writes to the source while it is copied either.
+  const FileHandle from(::CreateFileW(ExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!from) return LastError();
+  const std::wstring to = ExtendedPath(staging);
+  // Only the name goes: a hard link planted here keeps its file's bytes.
+  const DWORD removeError = ::DeleteFileW(to.c_str()) ? ERROR_SUCCESS : ::GetLastError();
+  FileHandle file(::CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const Status failure = LastError();
+    // A name that could not be removed says why better than "exists".
+    if ((failure.error() == ERROR_FILE_EXISTS || failure.error() == ERROR_ALREADY_EXISTS) &&
+        removeError != ERROR_SUCCESS && removeError != ERROR_FILE_NOT_FOUND)
+      return Status(removeError);
+    return failure;
+  }
+  auto made = std::make_unique<Win32StagedFile>(std::move(file), to);
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyChunk]);
+  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  Sha256 hash;
+  for (;;) {
+    if (stop()) return Status(ERROR_CANCELLED);
+    DWORD got = 0;
+    if (!ReadFull(from.get(), buffer.get(), kCopyChunk, got)) return LastError();
+    // The digest is of the bytes as they go into the held file.
+    const Status hashed = hash.Update(buffer.get(), got);
+    if (!hashed.ok()) return hashed;
+    const Status written = WriteFull(made->handle(), buffer.get(), got);
+    if (!written.ok()) return written;
+    if (got < kCopyChunk) break;
+  }
+  // On disk before anything is swapped in on the strength of the copy: a
+  // power cut must not leave a half-written file in its place.
+  if (!::FlushFileBuffers(made->handle())) return LastError();
+  const Result<Sha256Digest> digest = hash.Finish();
+  if (!digest.ok()) return digest.status();
+  made->SetDigest(digest.value());
+  staged = std::move(made);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Rename(const std::wstring& source, const std::wstring& target) {
+  return Check(::MoveFileExW(ExtendedPath(source).c_str(), ExtendedPath(target).c_str(),
+                             MOVEFILE_WRITE_THROUGH));
+}
+
+Status Win32FileSystem::Discard(const std::wstring& path) {
+  // Through one handle: the attributes cleared are those of the file then
+  // deleted.
+  const FileHandle file(::CreateFileW(ExtendedPath(path).c_str(),
+                                      DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+  if (!file) return LastError();
+  FILE_BASIC_INFO basic{};
+  if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic))
+    return LastError();
+  const DWORD original = basic.FileAttributes;
+  if (original & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO plain{};  // zero times: left as they are
+    plain.FileAttributes = original & ~FILE_ATTRIBUTE_READONLY;
+    if (plain.FileAttributes == 0) plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &plain, sizeof plain))
+      return LastError();
+  }
+  if (SetDeleteOnClose(file.get(), true)) return Status::Ok();
+  const Status failure = LastError();
+  if (original & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO back{};
+    back.FileAttributes = original;
+    ::SetFileInformationByHandle(file.get(), FileBasicInfo, &back, sizeof back);
+  }
+  return failure;
 }
 
 bool Win32FileSystem::InUse(const std::wstring& path) const {

@@ -22,6 +22,13 @@ class Win32FileSystem : public FileSystem {
   // When the move fails because another program holds the target open, the
   // result is ERROR_SHARING_VIOLATION or ERROR_LOCK_VIOLATION.
   Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+  // The staging file is opened for reading, writing and deletion and shares
+  // reading only; it is marked for deletion until kept, so the system
+  // removes it even when the process ends in the middle of the copy.
+  Status Stage(const std::wstring& source, const std::wstring& staging,
+               const std::function<bool()>& stop, std::unique_ptr<StagedFile>& staged) override;
+  Status Rename(const std::wstring& source, const std::wstring& target) override;
+  Status Discard(const std::wstring& path) override;
   bool InUse(const std::wstring& path) const override;
   bool FolderExists(const std::wstring& path) const override;
   Result<Folder> GetFolder(const std::wstring& path) const override;

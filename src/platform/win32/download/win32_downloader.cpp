@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "build_config.h"
 #include "download/download_policy.h"
 #include "download/http_fields.h"
 #include "download/plugin_body.h"
@@ -19,8 +20,10 @@
 // A transfer is up to kMaxAttempts requests: transient faults are tried
 // again after a wait (download/download_policy.h), everything else ends it.
 // It succeeds when the server answered 2xx with something that is not a
-// web page and the whole body (= Content-Length) arrived. Nothing is left
-// behind otherwise: the file is made only once the server has answered 2xx,
+// web page, neither encoded nor longer than the largest plug-in, and the
+// whole body (= Content-Length, or a chunked body to its end) arrived
+// within the attempt's deadline. Nothing is left behind otherwise: the file
+// is made only once the server has answered 2xx with a body worth reading,
 // and deleted again if the body does not arrive. LastHttpStatus() gives the
 // status of the last attempt's final answer whatever the result (a 200
 // whose body broke off, a 403 and a 404 alike).
@@ -36,6 +39,8 @@ struct DownloadTransfer {
   PostToUi post;
   Win32Downloader::Progress progress;
   DWORD stallTimeoutMs = 0;
+  DWORD attemptDeadlineMs = 0;
+  std::uint64_t maxBytes = 0;
 
   // The status of the server's final answer in the latest attempt; 0 until
   // one arrived.
@@ -142,6 +147,8 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
                        DownloadResult& download) {
   Transfer& t = *shared;
   t.httpStatus = 0;
+  // However slowly the bytes come, the attempt ends by then.
+  const ULONGLONG started = ::GetTickCount64();
   const Status opened = http.NewRequest();
   if (!opened.ok()) return WinHttpFailure(opened);
   DWORD status = 0;
@@ -154,13 +161,15 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     return HttpStatusOutcome(status, retryAfterMs.value_or(-1));
   }
   const AttemptOutcome notThePlugin{AttemptEnd::kNotThePlugin, kInetEDownloadFailure};
-  if (IsWebPageType(http.Header(WINHTTP_QUERY_CONTENT_TYPE).value_or(L""))) return notThePlugin;
-  // A chunked body's length is what arrives, whatever else the headers say.
-  std::optional<std::uint64_t> length;
-  if (!http.Header(WINHTTP_QUERY_TRANSFER_ENCODING)) {
-    const std::optional<std::wstring> text = http.Header(WINHTTP_QUERY_CONTENT_LENGTH);
-    if (text) length = ParseContentLength(*text);
-  }
+  BodyHeaders headers;
+  headers.contentLength = http.Header(WINHTTP_QUERY_CONTENT_LENGTH);
+  headers.transferEncoding = http.Header(WINHTTP_QUERY_TRANSFER_ENCODING);
+  headers.contentEncoding = http.Header(WINHTTP_QUERY_CONTENT_ENCODING);
+  headers.contentType = http.Header(WINHTTP_QUERY_CONTENT_TYPE);
+  // Decided before any file is made.
+  const BodyPlan plan = PlanBody(headers, t.maxBytes);
+  if (plan.verdict != BodyVerdict::kTake) return notThePlugin;
+  const std::optional<std::uint64_t> length = plan.length;
 
   PartialFile file;
   const Status created = file.Create(t.file);
@@ -173,18 +182,23 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   for (;;) {
     // Waiting for what is there, then reading just that, keeps each read
     // from waiting on the network.
-    const Completion available = http.QueryAvailable(Remaining(lastByte, t.stallTimeoutMs));
+    const DWORD left = Remaining(started, t.attemptDeadlineMs);
+    const DWORD stallLeft = Remaining(lastByte, t.stallTimeoutMs);
+    const Completion available = http.QueryAvailable(stallLeft < left ? stallLeft : left);
     if (!available.done()) return Interrupted(available.wait);
     if (!available.status.ok() || available.value == 0) {
       if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
       if (!available.status.ok()) return WinHttpFailure(available.status);
       break;
     }
-    const Completion read = http.Read(available.value, t.stallTimeoutMs);
+    const Completion read =
+        http.Read(available.value, t.stallTimeoutMs < left ? t.stallTimeoutMs : left);
     if (!read.done()) return Interrupted(read.wait);
     if (!read.status.ok()) return WinHttpFailure(read.status);
     const DWORD got = read.value;
     if (got == 0) break;
+    // A body that grows past the largest plug-in is not one.
+    if (got > t.maxBytes - received) return notThePlugin;
     sniffer.Feed(http.buffer(), got);
     if (sniffer.IsWebPage()) return notThePlugin;
     const Status written = file.Write(http.buffer(), got);
@@ -192,6 +206,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     received += got;
     const ULONGLONG now = ::GetTickCount64();
     lastByte = now;
+    if (Remaining(started, t.attemptDeadlineMs) == 0) return Stall();
     if (now - lastReport >= kProgressIntervalMs) {
       lastReport = now;
       ReportProgress(shared, received, length.value_or(0));
@@ -244,6 +259,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
     const std::int64_t wait = RetryWaitMs(outcome, attempt);
     if (outcome.end == AttemptEnd::kComplete || wait == kNoRetry) {
       download.result = outcome.result;
+      download.localFile = outcome.end == AttemptEnd::kLocalFile;
       break;
     }
     // The status line keeps saying the download runs; Cancel() ends the
@@ -256,12 +272,18 @@ void Run(const std::shared_ptr<Transfer>& t) {
 
 }  // namespace
 
+const DWORD Win32Downloader::kDefaultAttemptDeadlineMs = ZARVELO_ATTEMPT_DEADLINE_SECONDS * 1000u;
+const std::uint64_t Win32Downloader::kDefaultMaxBytes = ZARVELO_MAX_PLUGIN_BYTES;
+
 Win32Downloader::Win32Downloader(BackgroundThreads& threads, PostToUi post, Progress progress,
-                                 DWORD stallTimeoutMs)
+                                 DWORD stallTimeoutMs, DWORD attemptDeadlineMs,
+                                 std::uint64_t maxBytes)
     : threads_(threads),
       post_(std::move(post)),
       progress_(std::move(progress)),
-      stallTimeoutMs_(stallTimeoutMs) {}
+      stallTimeoutMs_(stallTimeoutMs),
+      attemptDeadlineMs_(attemptDeadlineMs),
+      maxBytes_(maxBytes) {}
 
 // A transfer's thread holds its own share of the transfer and touches
 // nothing of ours, so it may outlive us.
@@ -276,6 +298,8 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   transfer->post = post_;
   transfer->progress = progress_;
   transfer->stallTimeoutMs = stallTimeoutMs_;
+  transfer->attemptDeadlineMs = attemptDeadlineMs_;
+  transfer->maxBytes = maxBytes_;
   transfer_ = transfer;
 
   std::int32_t failure = 0;

@@ -25,14 +25,23 @@ struct DownloadTransfer;
 
 class Win32Downloader : public Downloader {
  public:
+  // The build's settings (ZARVELO_ATTEMPT_DEADLINE_SECONDS,
+  // ZARVELO_MAX_PLUGIN_BYTES).
+  static const DWORD kDefaultAttemptDeadlineMs;
+  static const std::uint64_t kDefaultMaxBytes;
+
   // Bytes received so far and the announced total (0 when unknown); called
   // on the user-interface thread.
   using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
   // Transfers run on threads of `threads`; its Cancel() ends them as
-  // Cancel() here does.
+  // Cancel() here does. A transfer fails when nothing arrives for
+  // `stallTimeoutMs`, when one attempt takes longer than `attemptDeadlineMs`
+  // in all, and when the body is (or grows) longer than `maxBytes`.
   explicit Win32Downloader(BackgroundThreads& threads, PostToUi post, Progress progress = {},
-                           DWORD stallTimeoutMs = 30000);
+                           DWORD stallTimeoutMs = 30000,
+                           DWORD attemptDeadlineMs = kDefaultAttemptDeadlineMs,
+                           std::uint64_t maxBytes = kDefaultMaxBytes);
   // Cancels the running transfer; its thread is not waited for.
   ~Win32Downloader() override;
   Win32Downloader(const Win32Downloader&) = delete;
@@ -52,6 +61,8 @@ class Win32Downloader : public Downloader {
   PostToUi post_;
   Progress progress_;
   DWORD stallTimeoutMs_;
+  DWORD attemptDeadlineMs_;
+  std::uint64_t maxBytes_;
   std::shared_ptr<detail::DownloadTransfer> transfer_;
 };
 

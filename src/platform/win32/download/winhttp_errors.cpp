@@ -23,7 +23,7 @@
 //   ERROR_WINHTTP_REDIRECT_FAILED (https -> http)     kInetERedirectFailed     kRedirectRefused
 //   ERROR_WINHTTP_OPERATION_CANCELLED                 kEAbort                  kOther
 //   any other error                                   kInetEDownloadFailure    kOther
-//   a file error                                      HRESULT_FROM_WIN32       kOther
+//   a file error                                      HRESULT_FROM_WIN32       kLocalFile
 //
 // A failure of the system itself (no thread, no winhttp.dll) is reported as
 // HRESULT_FROM_WIN32 of its error too.
@@ -81,7 +81,7 @@ std::int32_t SystemFailureResult(Status failure) {
 }
 
 AttemptOutcome FileFailure(Status failure) {
-  return {AttemptEnd::kOther, SystemFailureResult(failure)};
+  return {AttemptEnd::kLocalFile, SystemFailureResult(failure)};
 }
 
 }  // namespace zarvelo::win32
