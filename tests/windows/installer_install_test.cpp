@@ -156,7 +156,8 @@ TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
   ASSERT_TRUE(installer.window()) << "no window beside the planted DLLs";
   ExpectInstalled(PressAndWait(installer, L"安装到 2020"), profile, k2020);
   for (const std::wstring& dll : dlls)
-    EXPECT_FALSE(Exists(downloads.path() + L"\\" + dll + L".loaded")) << "a planted DLL ran";
+    EXPECT_FALSE(Exists(downloads.path() + L"\\" + dll + L".loaded"))
+        << "the planted " << std::string(dll.begin(), dll.end()) << " ran";
 }
 
 TEST(InstallerInstall, WithAKeyOnlyAPluginItSignedIsInstalled) {

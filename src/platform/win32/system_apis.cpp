@@ -21,6 +21,10 @@ DWORD ModuleError() {
 
 WinHttpFunctions LoadWinHttp() {
   WinHttpFunctions f;
+  // WinHTTP's TLS needs CNG. Loaded first, System32's bcrypt is the one its
+  // imports find: Wine resolves the imports of its own DLLs beside the
+  // program too, where Windows keeps to the restricted search.
+  (void)Cng();
   const HMODULE module = SystemModule(L"winhttp.dll");
   if (!module) {
     f.loadError = ModuleError();
