@@ -13,8 +13,7 @@ HMODULE Kernel32() {
 // Windows 8 on, and Windows 7 with KB2533623; a build emulating Windows 7
 // behaves as Windows 7 SP1 without that update.
 bool HasSearchFlags() {
-  static const bool has =
-      NewerFunction<FARPROC>(Kernel32(), "SetDefaultDllDirectories") != nullptr;
+  static const bool has = NewerFunction<FARPROC>(Kernel32(), "SetDefaultDllDirectories") != nullptr;
   return has;
 }
 

@@ -25,8 +25,7 @@ Result<bool> EcdsaP256PublicKey::Verify(const Sha256Digest& digest,
                                         const EcdsaP256Signature& signature) const {
   if (Cng().loadError != 0) return Status(Cng().loadError);
   BCRYPT_ALG_HANDLE opened = nullptr;
-  NTSTATUS result =
-      Cng().OpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+  NTSTATUS result = Cng().OpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
   if (!BCRYPT_SUCCESS(result)) return Status(ErrorFromNtStatus(result));
   const AlgorithmHandle algorithm(opened);
 
@@ -39,14 +38,13 @@ Result<bool> EcdsaP256PublicKey::Verify(const Sha256Digest& digest,
   std::memcpy(blob + sizeof header, point_.data(), point_.size());
   BCRYPT_KEY_HANDLE imported = nullptr;
   result = Cng().ImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported, blob,
-                                 sizeof blob, 0);
+                               sizeof blob, 0);
   if (!BCRYPT_SUCCESS(result)) return Status(ErrorFromNtStatus(result));
   const KeyHandle key(imported);
 
-  result = Cng().VerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()),
-                                   static_cast<ULONG>(digest.size()),
-                                   const_cast<PUCHAR>(signature.data()),
-                                   static_cast<ULONG>(signature.size()), 0);
+  result = Cng().VerifySignature(
+      key.get(), nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
+      const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0);
   if (BCRYPT_SUCCESS(result)) return true;
   if (result == kStatusInvalidSignature) return false;
   return Status(ErrorFromNtStatus(result));

@@ -80,8 +80,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 bool ParseHttpUrl(const std::wstring& url, HttpTarget& target) {
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
-  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength =
-      parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+      static_cast<DWORD>(-1);
   if (url.empty() || !WinHttp().CrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
     return false;
   if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
@@ -160,23 +160,24 @@ Status AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
   const Status secure = RequireSecureTransport(session_.get());
   if (!secure.ok()) return secure;
   WinHttp().SetTimeouts(session_.get(), 0, static_cast<int>(kConnectTimeoutMs),
-                       static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
+                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs));
 
-  return Keep(InternetHandle(WinHttp().Connect(session_.get(), target.host.c_str(), target.port, 0)),
-              connection_);
+  return Keep(
+      InternetHandle(WinHttp().Connect(session_.get(), target.host.c_str(), target.port, 0)),
+      connection_);
 }
 
 Status AsyncHttp::NewRequest() {
   CloseRequest();
-  const Status opened = Keep(
-      InternetHandle(WinHttp().OpenRequest(
-          connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-          WINHTTP_DEFAULT_ACCEPT_TYPES,
-          WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0))),
-      request_);
+  const Status opened =
+      Keep(InternetHandle(WinHttp().OpenRequest(
+               connection_.get(), L"GET", target_.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+               WINHTTP_DEFAULT_ACCEPT_TYPES,
+               WINHTTP_FLAG_REFRESH | (target_.secure ? WINHTTP_FLAG_SECURE : 0))),
+           request_);
   if (!opened.ok()) return opened;
   WinHttp().SetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
-                       static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
+                        static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
   ApplyProxy(request_.get(), proxy_);
   // The logged-on user's credentials go to proxies and intranet servers
   // only, never to a server on the Internet; stated, not left to the
@@ -186,7 +187,7 @@ Status AsyncHttp::NewRequest() {
                       sizeof logonPolicy);
   // Always the server's current file, never a copy a cache kept.
   WinHttp().AddRequestHeaders(request_.get(), kNoCacheHeaders, static_cast<DWORD>(-1),
-                             WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   return Status::Ok();
 }
 
@@ -216,12 +217,14 @@ Completion AsyncHttp::Await(BOOL started, DWORD timeoutMs) {
     if (now >= deadline) return {Wait::kTimedOut, Status::Ok(), 0};
     const DWORD woke =
         ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(deadline - now));
-    if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) return {Wait::kCancelled, Status::Ok(), 0};
+    if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED)
+      return {Wait::kCancelled, Status::Ok(), 0};
   }
 }
 
 Completion AsyncHttp::Send(DWORD timeoutMs) {
-  if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return {Wait::kCancelled, Status::Ok(), 0};
+  if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0)
+    return {Wait::kCancelled, Status::Ok(), 0};
   return Await(WinHttp().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                      WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
                timeoutMs);
@@ -249,8 +252,8 @@ DWORD AsyncHttp::StatusCode() const {
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!WinHttp().QueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                              WINHTTP_NO_HEADER_INDEX)) {
     return 0;
   }
   return status;
@@ -259,12 +262,12 @@ DWORD AsyncHttp::StatusCode() const {
 std::optional<std::wstring> AsyncHttp::Header(DWORD query) const {
   DWORD size = 0;
   WinHttp().QueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX,
-                        WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+                         WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
   if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
   std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
   if (!WinHttp().QueryHeaders(request_.get(), query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(),
-                             &size, WINHTTP_NO_HEADER_INDEX)) {
+                              &size, WINHTTP_NO_HEADER_INDEX)) {
     return std::nullopt;
   }
   value.resize(size / sizeof(wchar_t));

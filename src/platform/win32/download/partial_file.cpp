@@ -13,9 +13,8 @@ constexpr int kFreshNames = 9;
 std::wstring NumberedName(const std::wstring& path, int n) {
   const std::size_t slash = path.find_last_of(L"\\/");
   const std::size_t dot = path.find_last_of(L'.');
-  const std::size_t at = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)
-                             ? dot
-                             : path.size();
+  const std::size_t at =
+      dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? dot : path.size();
   std::wstring numbered = path;
   numbered.insert(at, L" (" + std::wstring(1, static_cast<wchar_t>(L'0' + n)) + L")");
   return numbered;
@@ -26,7 +25,8 @@ std::wstring NumberedName(const std::wstring& path, int n) {
 // Not for a folder of that name, nor for a folder that cannot be written.
 bool NameIsHeld(const std::wstring& path, Status failure) {
   const WinError error = failure.error();
-  if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_EXISTS && error != ERROR_SHARING_VIOLATION)
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_EXISTS &&
+      error != ERROR_SHARING_VIOLATION)
     return false;
   const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -110,8 +110,8 @@ Status PartialFile::MarkForDeletion(bool deleteOnClose) {
   // someone else created after us.
   FILE_DISPOSITION_INFO dispose{};
   dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
-  return Check(::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose,
-                                            sizeof dispose));
+  return Check(
+      ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof dispose));
 }
 
 }  // namespace zarvelo::win32

@@ -37,7 +37,7 @@ ProxyChoice ProxyFromUserSettings(const std::wstring& url) {
 
   if (user.fAutoDetect || autoConfigUrl) {
     const InternetHandle finder(WinHttp().Open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (user.fAutoDetect) {
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -75,8 +75,8 @@ ProxyChoice RememberedProxyFor(const std::wstring& url, const std::wstring& host
   static ProxyChoice knownChoice;
   {
     ExclusiveLock held(lock);
-    if (known && ::CompareStringOrdinal(knownHost.c_str(), -1, host.c_str(), -1, TRUE) ==
-                     CSTR_EQUAL)
+    if (known &&
+        ::CompareStringOrdinal(knownHost.c_str(), -1, host.c_str(), -1, TRUE) == CSTR_EQUAL)
       return knownChoice;
   }
   const ProxyChoice choice = ProxyFromUserSettings(url);
@@ -89,7 +89,7 @@ ProxyChoice RememberedProxyFor(const std::wstring& url, const std::wstring& host
 
 InternetHandle OpenAsync(DWORD accessType) {
   return InternetHandle(WinHttp().Open(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ bool AnswerProxyChallenge(HINTERNET request, bool answeredBefore) {
       logon == ProxyLogon::kNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE : WINHTTP_AUTH_SCHEME_NTLM;
   // No name and password: the logged-on user's own.
   return WinHttp().SetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
-                                 nullptr) != FALSE;
+                                  nullptr) != FALSE;
 }
 
 }  // namespace zarvelo::win32
