@@ -19,34 +19,38 @@ DWORD ModuleError() {
   return error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
 }
 
+// A table of `dll`'s functions: `fill(module, table)` takes each from System32's
+// copy, unless the DLL itself could not be loaded.
+template <typename Table, typename Fill>
+Table LoadTable(const wchar_t* dll, Fill fill) {
+  Table table;
+  const HMODULE module = SystemModule(dll);
+  if (module) {
+    fill(module, table);
+  } else {
+    table.loadError = ModuleError();
+  }
+  return table;
+}
+
 WinHttpFunctions LoadWinHttp() {
-  WinHttpFunctions f;
   // WinHTTP's TLS needs CNG. Loaded first, System32's bcrypt is the one its
   // imports find: Wine resolves the imports of its own DLLs beside the
   // program too, where Windows keeps to the restricted search.
   (void)Cng();
-  const HMODULE module = SystemModule(L"winhttp.dll");
-  if (!module) {
-    f.loadError = ModuleError();
-    return f;
-  }
+  return LoadTable<WinHttpFunctions>(L"winhttp.dll", [](HMODULE module, WinHttpFunctions& f) {
 #define ZARVELO_TAKE(name) Take(module, "WinHttp" #name, f.name, f.loadError);
-  ZARVELO_WINHTTP_FUNCTIONS(ZARVELO_TAKE)
+    ZARVELO_WINHTTP_FUNCTIONS(ZARVELO_TAKE)
 #undef ZARVELO_TAKE
-  return f;
+  });
 }
 
 CngFunctions LoadCng() {
-  CngFunctions f;
-  const HMODULE module = SystemModule(L"bcrypt.dll");
-  if (!module) {
-    f.loadError = ModuleError();
-    return f;
-  }
+  return LoadTable<CngFunctions>(L"bcrypt.dll", [](HMODULE module, CngFunctions& f) {
 #define ZARVELO_TAKE(name) Take(module, "BCrypt" #name, f.name, f.loadError);
-  ZARVELO_CNG_FUNCTIONS(ZARVELO_TAKE)
+    ZARVELO_CNG_FUNCTIONS(ZARVELO_TAKE)
 #undef ZARVELO_TAKE
-  return f;
+  });
 }
 
 }  // namespace
