@@ -44,26 +44,69 @@ quietly() {
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# Installs the Debian packages the given step needs, only when missing.
-ensure_packages() {
-  local missing=()
-  for pkg in "$@"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
+# Package lists are fetched once per run, each try up to three times. A
+# mirror in mid-sync can serve one index with the wrong size: that index is
+# reported in one line and the rest is used; a package that only it lists
+# fails to install below, and is named there.
+APT_UPDATED=
+apt_update() {
+  [ -z "$APT_UPDATED" ] || return 0
+  APT_UPDATED=1
+  local out try
+  out=$(mktemp /tmp/zarvelo-apt.XXXXXX)
+  for try in 1 2 3; do
+    if as_root apt-get update -q >"$out" 2>&1; then
+      rm -f "$out"
+      return 0
+    fi
+    [ "$try" -eq 3 ] || sleep $((try * 5))
   done
+  printf 'warning: not every package list could be fetched; going on with the others (%s)\n' \
+    "$(grep -m 1 -E '^(E|W): ' "$out" || tail -n 1 "$out")" >&2
+  rm -f "$out"
+}
+
+# apt_install PKG...: installs the packages; on failure APT_REASON holds
+# apt's own words for it.
+APT_REASON=
+apt_install() {
+  local out status=0
+  out=$(mktemp /tmp/zarvelo-apt.XXXXXX)
+  as_root env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "$@" >"$out" 2>&1 || status=$?
+  APT_REASON=$(grep -E '^E: ' "$out" | head -n 3 | paste -s -d ' ' -)
+  [ -n "$APT_REASON" ] || APT_REASON=$(tail -n 3 "$out" | paste -s -d ' ' -)
+  rm -f "$out"
+  return "$status"
+}
+
+missing_packages() {
+  local pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || echo "$pkg"
+  done
+}
+
+# Installs the Debian packages the given step needs, only when missing, and
+# stops the step, naming them and apt's reason, when they cannot be had.
+ensure_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
   log "Installing ${missing[*]}"
-  if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  fi
-  quietly as_root apt-get update -q
-  quietly as_root env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_update
+  apt_install "${missing[@]}" && return 0
+  FAILED_COMMAND="apt-get install ${missing[*]}"
+  printf 'Could not install %s: %s\n' "${missing[*]}" "$APT_REASON" >&2
+  return 1
 }
 
 # openssl turns a publisher key (ZARVELO_PAYLOAD_PUBLIC_KEY) into the key the
 # installer carries.
 BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 openssl)
-WINE_PACKAGES=(wine wine64 wine32:i386 fonts-wine xvfb xauth locales fonts-noto-cjk
+# wine32 (for the x86 installer) is asked for apart, by setup_wine, and only
+# where the kernel can start 32-bit programs.
+WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth locales fonts-noto-cjk
                fonts-arphic-uming imagemagick python3 openssl procps)
 
 # Wine takes its code page (936) and language (0x0804) from a generated Unix
@@ -77,24 +120,67 @@ ensure_chinese_locale() {
   fi
 }
 
-# Some machines of our kind run kernels that cannot start 32-bit programs.
-# Debian's wine, wine-stable and wineboot start Wine's 32-bit loader whenever
-# wine32 is installed, and fail there with "Exec format error". On such a
-# machine tools/lib/wine64 goes first in PATH: its wine starts 64-bit programs
-# through the 64-bit loader, and 32-bit programs cannot run at all.
-# ZARVELO_NO_32BIT=1 makes a machine that can run them behave as one that
-# can't, to try this out.
+# Whether the kernel starts 32-bit x86 programs, asked without Wine or any
+# package: a 93-byte i386 program that only exits 0 (ELF header, one
+# program header, then xor ebx,ebx; mov eax,1; int 0x80). Kernels without
+# 32-bit support refuse it with "Exec format error". It is written beside
+# the builds, since /tmp may be mounted noexec.
+kernel_runs_32bit() {
+  local probe status=0
+  mkdir -p "$ROOT/build"
+  probe=$(mktemp "$ROOT/build/.i386-probe.XXXXXX")
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  return "$status"
+}
+
+# Decides whether the x86 installer can run here, installing wine32 where it
+# can (CAN_RUN_32BIT; NO_32BIT_REASON says why not). Debian's wine,
+# wine-stable and wineboot start Wine's 32-bit loader whenever wine32 is
+# installed; without it, or on a kernel that refuses it, tools/lib/wine64
+# goes first in PATH: its wine starts 64-bit programs through the 64-bit
+# loader, and 32-bit programs cannot run at all. ZARVELO_NO_32BIT=1 makes a
+# machine that can run them behave as one that can't, to try this out;
+# ZARVELO_REQUIRE_32BIT=1 makes "cannot" a failure, for a machine that must
+# test x86.
 setup_wine() {
-  CAN_RUN_32BIT=1
-  if [ "${ZARVELO_NO_32BIT:-0}" = 1 ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    CAN_RUN_32BIT=0
+  CAN_RUN_32BIT=0
+  NO_32BIT_REASON="this machine cannot run 32-bit programs"
+  if [ "${ZARVELO_NO_32BIT:-0}" = 1 ]; then
+    NO_32BIT_REASON="ZARVELO_NO_32BIT=1"
+  elif kernel_runs_32bit; then
+    if [ -z "$(missing_packages wine32:i386)" ] || install_wine32; then
+      CAN_RUN_32BIT=1
+    fi
+  fi
+  if [ "$CAN_RUN_32BIT" = 0 ]; then
     case ":$PATH:" in
       *":$ROOT/tools/lib/wine64:"*) ;;
       *) export PATH="$ROOT/tools/lib/wine64:$PATH" ;;
     esac
+    if [ "${ZARVELO_REQUIRE_32BIT:-0}" = 1 ]; then
+      log "Setting up Wine for the x86 installer (ZARVELO_REQUIRE_32BIT=1)"
+      echo "The x86 installer cannot run here: $NO_32BIT_REASON" >&2
+      return 1
+    fi
   fi
 }
-NO_32BIT_REASON="this machine cannot run 32-bit programs"
+
+# wine32 comes from the i386 architecture, whose libraries must match the
+# amd64 ones exactly: a mirror in mid-sync may not have them.
+install_wine32() {
+  log "Installing wine32:i386"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+    APT_UPDATED=
+  fi
+  apt_update
+  apt_install wine32:i386 && return 0
+  NO_32BIT_REASON="wine32:i386 could not be installed: $APT_REASON"
+  return 1
+}
 
 # The run of a build that treats every function newer than Windows 7 as
 # absent (x64-win7), and the programs it needs: the installer's window, DPI
