@@ -424,7 +424,7 @@ TEST(InstallerInstall, ClosingWhileTheServerStallsEndsTheProgramPromptly) {
   ::PostMessageW(installer.window(), WM_CLOSE, 0, 0);
   // Windows ends it within about a second; Wine takes a few seconds more to
   // end a process whose thread waits in a socket read. Either way it does
-  // not wait for the 30-second stall limit.
+  // not wait for the stall limit (15 s in the test builds).
   EXPECT_TRUE(installer.process().WaitForExit(8000));
   EXPECT_FALSE(Exists(profile.download())) << "the partial download is left in TEMP";
   EXPECT_FALSE(Exists(profile.plugin(k2020)));

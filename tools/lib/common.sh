@@ -182,11 +182,15 @@ install_wine32() {
   return 1
 }
 
-# The run of a build that treats every function newer than Windows 7 as
-# absent (x64-win7), and the programs it needs: the installer's window, DPI
-# and install cases, with the test server's CA helper.
+# The build that treats every function newer than Windows 7 as absent
+# (x64-win7), and the programs its runs need: the installer's window, DPI
+# and install cases, with the test server's CA helper. tools/test runs its
+# layout cases and the install cases that take that build's own branches:
+# TLS 1.2 asked for alone (any install), System32's DLLs loaded by full
+# path; tools/coverage runs every install case.
 WIN7_TARGETS=(installer_tests install_tests trust_test_ca)
 WIN7_TESTS='InstallerLayout\.|InstallerInstall\.'
+WIN7_INSTALL_TESTS='^InstallerInstall\.(DllsPlantedBesideTheInstallerAreNeverLoaded|WithAKeyOnlyAPluginItSignedIsInstalled|RetryAfterAFailureInstalls)$'
 
 # build_preset NAME [TARGET...]: configures and builds one CMake preset of
 # this checkout, from whatever folder the tool was started in (cmake looks for
@@ -227,10 +231,11 @@ new_wine_prefix() {
   wineserver -k 2>/dev/null || true
 }
 
-# start_xvfb: an X display for Wine's windows, stopped when the script exits.
+# start_xvfb [FIRST]: an X display for Wine's windows, the first free one
+# from FIRST (default 91) on; stop_xvfb stops it.
 start_xvfb() {
-  local display
-  for display in $(seq 91 140); do
+  local display first=${1:-91}
+  for display in $(seq "$first" $((first + 49))); do
     [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
   done
   Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &

@@ -272,6 +272,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
 
 }  // namespace
 
+const DWORD Win32Downloader::kDefaultStallTimeoutMs = ZARVELO_STALL_SECONDS * 1000u;
 const DWORD Win32Downloader::kDefaultAttemptDeadlineMs = ZARVELO_ATTEMPT_DEADLINE_SECONDS * 1000u;
 const std::uint64_t Win32Downloader::kDefaultMaxBytes = ZARVELO_MAX_PLUGIN_BYTES;
 

@@ -25,8 +25,9 @@ struct DownloadTransfer;
 
 class Win32Downloader : public Downloader {
  public:
-  // The build's settings (ZARVELO_ATTEMPT_DEADLINE_SECONDS,
-  // ZARVELO_MAX_PLUGIN_BYTES).
+  // The build's settings (ZARVELO_STALL_SECONDS,
+  // ZARVELO_ATTEMPT_DEADLINE_SECONDS, ZARVELO_MAX_PLUGIN_BYTES).
+  static const DWORD kDefaultStallTimeoutMs;
   static const DWORD kDefaultAttemptDeadlineMs;
   static const std::uint64_t kDefaultMaxBytes;
 
@@ -39,7 +40,7 @@ class Win32Downloader : public Downloader {
   // `stallTimeoutMs`, when one attempt takes longer than `attemptDeadlineMs`
   // in all, and when the body is (or grows) longer than `maxBytes`.
   explicit Win32Downloader(BackgroundThreads& threads, PostToUi post, Progress progress = {},
-                           DWORD stallTimeoutMs = 30000,
+                           DWORD stallTimeoutMs = kDefaultStallTimeoutMs,
                            DWORD attemptDeadlineMs = kDefaultAttemptDeadlineMs,
                            std::uint64_t maxBytes = kDefaultMaxBytes);
   // Cancels the running transfer; its thread is not waited for.
