@@ -48,8 +48,9 @@ target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic ntdll comctl32 shell32 
 # support and unwind tables (src/app/lean_runtime.cpp ends it where a throw
 # would have). Without unwind tables --gc-sections works too: ld keeps every
 # function an unwind table names, so with them it dropped almost nothing.
+# Nothing asks for a type at run time either, so there is no RTTI.
 set(ZARVELO_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions
-                       -fno-asynchronous-unwind-tables -fno-unwind-tables)
+                       -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-rtti)
 # Line counters for tools/coverage, unoptimised so that every line keeps its
 # own code; the programs write them (.gcda beside the objects) when they end.
 if(ZARVELO_COVERAGE)
@@ -59,6 +60,12 @@ if(ZARVELO_COVERAGE)
   list(APPEND ZARVELO_SIZE_FLAGS -O0 --coverage)
   target_compile_definitions(zarvelo_win32 PUBLIC ZARVELO_COVERAGE)
   target_link_options(zarvelo_win32 INTERFACE --coverage)
+endif()
+# Optimised as one program at link time: code only one caller uses is folded
+# into it and what no one reaches goes. One partition, so the result does
+# not depend on how the work was split. Coverage builds keep every function.
+if(NOT ZARVELO_COVERAGE)
+  list(APPEND ZARVELO_SIZE_FLAGS -flto -flto-partition=none)
 endif()
 target_compile_options(zarvelo_logic PRIVATE ${ZARVELO_SIZE_FLAGS})
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_SIZE_FLAGS})
@@ -80,7 +87,8 @@ function(zarvelo_add_installer target key_dir)
   target_include_directories(${target} PRIVATE ${key_dir})
   target_compile_options(${target} PRIVATE ${ZARVELO_WARNINGS} ${ZARVELO_SIZE_FLAGS})
   target_link_libraries(${target} PRIVATE zarvelo_logic zarvelo_win32)
-  target_link_options(${target} PRIVATE ${ZARVELO_EXE_LINK_FLAGS})
+  # The size flags again: the link-time optimiser compiles the program here.
+  target_link_options(${target} PRIVATE ${ZARVELO_EXE_LINK_FLAGS} ${ZARVELO_SIZE_FLAGS})
   # The link map lets tools/bench name what the bytes are.
   target_link_options(${target} PRIVATE "LINKER:-Map=${CMAKE_BINARY_DIR}/${target}.map")
   # windres reads the .rc as UTF-8 and needs the icon and manifest beside it.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -73,6 +74,12 @@ void __throw_ios_failure(const char*, int) { OutOfLuck(); }
 void __throw_system_error(int) { OutOfLuck(); }
 void __throw_future_error(int) { OutOfLuck(); }
 void __throw_bad_function_call() { OutOfLuck(); }
+
+// make_shared's control block answers get_deleter through this when built
+// without RTTI, and the library's copy carries exception handling and POSIX
+// threads with it. Every object here is built without RTTI, so the tag's
+// address, which the caller compares first, is the only match there is.
+bool _Sp_make_shared_tag::_S_eq(const type_info&) noexcept { return false; }
 }  // namespace std
 
 // The default handler for an uncaught exception prints the exception's

@@ -7,18 +7,6 @@
 namespace zarvelo {
 namespace {
 
-// Lower case for the letters that differ only in case within the alphabets
-// user and server names are written in (Latin, Greek, Cyrillic); Windows
-// compares paths the same way. Letters without case stay as they are.
-wchar_t FoldLetter(wchar_t c) {
-  if (c < 0x80) return FoldAscii(c);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return wchar_t(c + 0x20);       // À..Þ but ×
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return wchar_t(c + 0x20);    // Α..Ϋ
-  if (c >= 0x410 && c <= 0x42F) return wchar_t(c + 0x20);                  // А..Я
-  if (c >= 0x400 && c <= 0x40F) return wchar_t(c + 0x50);                  // Ѐ..Џ
-  return c;
-}
-
 // A path that names its drive or server: "X:\..." or "\\server\...". Any
 // other path would be looked for relative to the current drive or folder.
 bool IsFullPath(const std::wstring& path) {
@@ -32,12 +20,6 @@ bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& fragment
   auto match = std::search(text.begin(), text.end(), fragment.begin(), fragment.end(),
                            [](wchar_t a, wchar_t b) { return FoldAscii(a) == FoldAscii(b); });
   return match != text.end() || fragment.empty();
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](wchar_t x, wchar_t y) { return FoldLetter(x) == FoldLetter(y); });
 }
 
 std::vector<std::wstring> CorelRoots(const Environment& env) {
@@ -75,12 +57,12 @@ void DetectCorelVersions(const Environment& env, const FileSystem& fs,
       // Without redirection both roots are one folder: its versions count
       // once.
       const bool known = std::any_of(versionPaths.begin(), versionPaths.end(),
-                                     [&](const std::wstring& p) { return SamePath(p, drawPath); });
+                                     [&](const std::wstring& p) { return fs.SameName(p, drawPath); });
       if (known || !fs.FolderExists(drawPath)) return;
       // A version in both: one button, installing where CorelDRAW looks.
       const auto sameName = std::find_if(
           versionNames.begin(), versionNames.end(),
-          [&](const std::wstring& name) { return SamePath(name, sub.Name); });
+          [&](const std::wstring& name) { return fs.SameName(name, sub.Name); });
       if (knownFolder && sameName != versionNames.end()) {
         const auto i = static_cast<std::size_t>(sameName - versionNames.begin());
         versionNames[i] = sub.Name;

@@ -29,8 +29,4 @@ std::vector<std::wstring> CorelRoots(const Environment& env);
 // True when `text` contains `fragment`, ignoring the case of ASCII letters.
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& fragment);
 
-// True when both are the same path as Windows compares them: ignoring the
-// case of letters.
-bool SamePath(const std::wstring& a, const std::wstring& b);
-
 }  // namespace zarvelo

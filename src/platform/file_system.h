@@ -96,6 +96,10 @@ class FileSystem {
   // far stay visited.
   virtual Status SubFolders(const Folder& folder,
                             const std::function<void(const Folder&)>& visit) const = 0;
+
+  // True when `a` and `b` name the same file or folder as Windows compares
+  // names: ignoring case, in every script Windows folds.
+  virtual bool SameName(const std::wstring& a, const std::wstring& b) const = 0;
 };
 
 }  // namespace zarvelo

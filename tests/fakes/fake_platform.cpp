@@ -1,21 +1,32 @@
 #include "fake_platform.h"
 
-#include <algorithm>
+#include <locale.h>
+#include <wctype.h>
 
-#include "platform/text.h"
+#include <algorithm>
+#include <cstdlib>
 
 namespace zarvelo::fake {
 namespace {
 
 using Entry = FakeFileSystem::Entry;
 
-std::wstring Fold(const std::wstring& path) {
-  std::wstring folded = path;
-  for (wchar_t& c : folded) c = FoldAscii(c);
-  return folded;
+// Windows folds names one UTF-16 unit at a time through its uppercase
+// table: Unicode's simple uppercase mappings, less those whose uppercase
+// letter lowercases to another one (µ, ı, ſ, ς, ǅ and the like).
+wchar_t FoldLikeWindows(wchar_t c) {
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  if (!unicode) std::abort();  // without Unicode case data the double would lie
+  if (static_cast<std::uint32_t>(c) > 0xFFFF) return c;  // surrogates have no case
+  const wint_t upper = towupper_l(static_cast<wint_t>(c), unicode);
+  return towlower_l(upper, unicode) == static_cast<wint_t>(c) ? static_cast<wchar_t>(upper) : c;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) { return Fold(a) == Fold(b); }
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return FoldLikeWindows(x) == FoldLikeWindows(y); });
+}
 
 std::wstring Parent(const std::wstring& path) {
   const auto slash = path.rfind(L'\\');
@@ -318,6 +329,10 @@ Status FakeFileSystem::SubFolders(const Folder& folder,
     ++visited;
   }
   return Status::Ok();
+}
+
+bool FakeFileSystem::SameName(const std::wstring& a, const std::wstring& b) const {
+  return SamePath(a, b);
 }
 
 void FakeDownloader::Start(const std::wstring& url, const std::wstring& file, Done done) {

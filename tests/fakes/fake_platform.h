@@ -102,6 +102,7 @@ class FakeFileSystem : public FileSystem {
   Result<Folder> GetFolder(const std::wstring& path) const override;
   Status SubFolders(const Folder& folder,
                     const std::function<void(const Folder&)>& visit) const override;
+  bool SameName(const std::wstring& a, const std::wstring& b) const override;
 
   // Writes a file the way a download does: the parent must exist.
   Status WriteFile(const std::wstring& path, const std::string& bytes);

@@ -148,6 +148,8 @@ TEST(PluginBody, WebPagesAreToldApartFromThePlugin) {
       {Bytes("\xFE\xFF\0 \0\n\0<\0!\0D\0O\0C\0T\0Y\0P\0E\0 \0H\0T\0M\0L"), true},
       {Bytes("\xFF\xFE<\0h\0"), false},
       {Bytes("\xFF\xFE<\x01html"), false},
+      // Characters above 0xFF whose low bytes spell a page are no page.
+      {Bytes("\xFF\xFE<\x01h\x01t\x01m\x01l\x01>\x01"), false},
       {Bytes("\xFE\xFF\0x\0<\0h\0t\0m\0l"), false},
       {"\xFF<html>", false},
       {"<HEAD><title>", true},
@@ -176,6 +178,7 @@ TEST(PluginBody, HtmlContentTypeIsAWebPage) {
   } cases[] = {
       {L"text/html", true},          {L"Text/HTML; charset=utf-8", true}, {L" text/html ", true},
       {L"text/html;", true},         {L"text/htmlx", false},              {L"text/plain", false},
+      {L"\ttext/html\t; charset=utf-8", true},
       {L"application/octet-stream", false}, {L"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsWebPageType(c.type), c.page) << c.type;
@@ -184,6 +187,7 @@ TEST(PluginBody, HtmlContentTypeIsAWebPage) {
 TEST(HttpFields, ContentLengthAndRetryAfterAreReadStrictly) {
   EXPECT_EQ(ParseContentLength(L"300000"), std::optional<std::uint64_t>(300000));
   EXPECT_EQ(ParseContentLength(L" 0 "), std::optional<std::uint64_t>(0));
+  EXPECT_EQ(ParseContentLength(L"\t42\t"), std::optional<std::uint64_t>(42));
   EXPECT_EQ(ParseContentLength(L"18446744073709551615"),
             std::optional<std::uint64_t>(UINT64_MAX));
   for (const wchar_t* bad : {L"", L" ", L"-1", L"+5", L"12a", L"1 2", L"0x10",
@@ -192,6 +196,7 @@ TEST(HttpFields, ContentLengthAndRetryAfterAreReadStrictly) {
 
   EXPECT_EQ(ParseRetryAfterMs(L"2"), std::optional<std::int64_t>(2000));
   EXPECT_EQ(ParseRetryAfterMs(L" 0"), std::optional<std::int64_t>(0));
+  EXPECT_EQ(ParseRetryAfterMs(L"\t3\t"), std::optional<std::int64_t>(3000));
   EXPECT_EQ(ParseRetryAfterMs(L"99999999999999999999"), std::optional<std::int64_t>(INT64_MAX));
   // From where seconds times 1000 would pass INT64_MAX, the value saturates.
   EXPECT_EQ(ParseRetryAfterMs(L"9223372036854775"),

@@ -119,6 +119,10 @@ TEST(ShowFoundVersions, ButtonThatCannotBeCreatedEndsTheColumnAndTheWindowShowsW
     EXPECT_TRUE(w.view.AllEnabled());
     EXPECT_EQ(w.view.height, c.height);
     EXPECT_EQ(w.view.status, c.status);
+    // A press past the last button shown installs nowhere, though its
+    // version was found.
+    w.presenter.InstallRequested(c.failButtonAt);
+    EXPECT_TRUE(w.net.urls.empty());
   }
 }
 

@@ -160,6 +160,7 @@ TEST_F(PluginInstallTest, DownloadFailuresAreReportedWithTheirCode) {
       // The disk TEMP is on, not the network: the second line says so.
       {Hr(kErrorDiskFull), false, true, kCheckDiskSpace},
       {Hr(kErrorHandleDiskFull), false, true, kCheckDiskSpace},
+      {HResult(0x80070027u), false, true, kCheckDiskSpace},  // ERROR_HANDLE_DISK_FULL as Windows gives it
       {Hr(kErrorAccessDenied), false, true, kCheckTempFolder},
       {Hr(kErrorPathNotFound), false, true, kCheckTempFolder},
   };

@@ -240,6 +240,27 @@ TEST_F(FileSystemTest, GetFolderGivesTheStoredNameAndThePathAsGiven) {
   }
 }
 
+// The scan's comparison of folder names and paths.
+TEST(FileSystemSameName, IgnoresCaseAsWindowsDoesInEveryScript) {
+  struct Case {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool same;
+  } cases[] = {
+      {L"C:\\Users\\Müller", L"c:\\USERS\\MÜLLER", true},
+      {L"C:\\Users\\Ωmega", L"C:\\Users\\ωMEGA", true},
+      {L"C:\\Users\\Пользователь", L"C:\\Users\\ПОЛЬЗОВАТЕЛЬ", true},
+      {L"C:\\Users\\Ёлка", L"C:\\Users\\ёлка", true},
+      {L"C:\\Users\\张伟", L"C:\\Users\\张伟", true},
+      {L"C:\\Users\\a×b", L"C:\\Users\\a÷b", false},  // signs, not letters
+      {L"C:\\Users\\Muller", L"C:\\Users\\Müller", false},
+      {L"C:\\Users\\ab", L"C:\\Users\\abc", false},
+      // Z and z, and pairs beyond the basic alphabets (Ł ł, Ÿ ÿ, Ά ά).
+      {L"C:\\Users\\Zofia Łoś Ÿvette Άρης", L"c:\\users\\zOFIA łOŚ ÿVETTE άΡΗς", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Win32FileSystem().SameName(c.a, c.b), c.same) << c.a;
+}
+
 TEST_F(FileSystemTest, FolderExistsForFoldersOnlyWhateverTheirAttributes) {
   ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"normal.gms"), "x"));
   ASSERT_NO_FATAL_FAILURE(WriteBytes(Path(L"readonly.gms"), "x"));

@@ -11,7 +11,9 @@ MAP is the GNU ld map the build writes beside the installer
 import collections
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
 
 # What the map's object names mean to a reader of this project.
@@ -51,9 +53,37 @@ def sections(path):
     return result
 
 
+# The link-time optimiser hands the linker one object of its own, under a
+# temporary name; its functions are named instead (their sections are).
+LTO_OBJECT = re.compile(r"\.lto\.o$|\.ltrans\d*\.ltrans\.o$")
+
+
+def demangled(names):
+    """{mangled: readable} for C++ names, as far as c++filt is at hand."""
+    names = sorted(names)
+    tool = shutil.which("c++filt") or shutil.which("x86_64-w64-mingw32-c++filt")
+    if not tool or not names:
+        return {n: n for n in names}
+    out = subprocess.run([tool], input="\n".join(names), capture_output=True, text=True).stdout
+    readable = out.splitlines()
+    if len(readable) != len(names):
+        return {n: n for n in names}
+    return {n: re.sub(r"std::__cxx11::basic_string<wchar_t, std::char_traits<wchar_t>, "
+                      r"std::allocator<wchar_t> >", "std::wstring", r)
+            for n, r in zip(names, readable)}
+
+
+def function_of(section):
+    """The function (or data) a section of the optimiser's object holds."""
+    m = re.match(r"^\.\w+\$(.+)$", section)
+    return m.group(1) if m else "(whole program: %s)" % section
+
+
 def contributors(map_path):
-    """{object name: bytes it puts in loaded sections}, from an ld map."""
+    """{object name: bytes it puts in loaded sections}, from an ld map; the
+    link-time optimiser's object is split by function."""
     sizes = collections.Counter()
+    functions = collections.Counter()
     output = None
     pending = None
     with open(map_path, encoding="utf-8", errors="replace") as f:
@@ -74,11 +104,19 @@ def contributors(map_path):
                 if not m:
                     continue
                 address, size, source = m.groups()
+                section = pending
             else:
-                _, address, size, source = m.groups()
+                section, address, size, source = m.groups()
             pending = None
             if int(address, 16) and int(size, 16):
-                sizes[os.path.basename(source.strip())] += int(size, 16)
+                name = os.path.basename(source.strip())
+                if LTO_OBJECT.search(name):
+                    functions[function_of(section)] += int(size, 16)
+                else:
+                    sizes[name] += int(size, 16)
+    readable = demangled(functions)
+    for name, n in functions.items():
+        sizes[readable[name]] += n
     return sizes
 
 

@@ -8,6 +8,16 @@
 
 namespace zarvelo::win32 {
 
+// The codes the portable logic reasons about are Windows' own.
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
+              kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY &&
+              kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
+              kErrorLockViolation == ERROR_LOCK_VIOLATION &&
+              kErrorHandleDiskFull == ERROR_HANDLE_DISK_FULL && kErrorFileExists == ERROR_FILE_EXISTS &&
+              kErrorDiskFull == ERROR_DISK_FULL && kErrorAlreadyExists == ERROR_ALREADY_EXISTS &&
+              kErrorFileTooLarge == ERROR_FILE_TOO_LARGE && kErrorCancelled == ERROR_CANCELLED);
+
 // The last error as a failure; a call that failed without setting one still
 // fails, with `unsaid`.
 inline Status LastError(WinError unsaid = ERROR_GEN_FAILURE) {

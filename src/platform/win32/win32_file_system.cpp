@@ -378,4 +378,12 @@ Status Win32FileSystem::SubFolders(const Folder& folder,
   return error == ERROR_NO_MORE_FILES ? Status::Ok() : Status(error);
 }
 
+bool Win32FileSystem::SameName(const std::wstring& a, const std::wstring& b) const {
+  // The comparison the file system itself makes: one UTF-16 unit at a time
+  // through the system's uppercase table, whatever the user's locale.
+  return a.size() == b.size() && a.size() <= 0x7FFFFFFF &&
+         ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace zarvelo::win32

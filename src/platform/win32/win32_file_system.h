@@ -34,6 +34,7 @@ class Win32FileSystem : public FileSystem {
   Result<Folder> GetFolder(const std::wstring& path) const override;
   Status SubFolders(const Folder& folder,
                     const std::function<void(const Folder&)>& visit) const override;
+  bool SameName(const std::wstring& a, const std::wstring& b) const override;
 };
 
 }  // namespace zarvelo::win32
