@@ -36,9 +36,9 @@ class TaskbarDownloader : public Downloader {
   TaskbarDownloader(Downloader& inner, win32::Win32Form& form) : inner_(inner), form_(form) {}
   void Start(const std::wstring& url, const std::wstring& file, Done done) override {
     form_.SetProgress(0, 0);
-    inner_.Start(url, file, [this, done = std::move(done)](const DownloadResult& download) {
+    inner_.Start(url, file, [this, done = std::move(done)](DownloadResult download) {
       form_.ClearProgress();
-      done(download);
+      done(std::move(download));
     });
   }
   std::uint32_t LastHttpStatus() const override { return inner_.LastHttpStatus(); }
