@@ -57,7 +57,7 @@ struct BodyPlan {
   std::optional<std::uint64_t> length;
 };
 
-// Whether to read a 2xx answer's body at all, before any file is made.
+// Whether to read a 200 answer's body at all, before any file is made.
 BodyPlan PlanBody(const BodyHeaders& headers, std::uint64_t maxBytes);
 
 }  // namespace zarvelo

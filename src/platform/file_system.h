@@ -48,9 +48,6 @@ class FileSystem {
   // Creates one folder whose parent exists.
   virtual Status CreateFolder(const std::wstring& path) = 0;
 
-  // Deletes one file.
-  virtual Status RemoveFile(const std::wstring& path) = 0;
-
   // The file's size in bytes; a folder is no file.
   virtual Result<std::int64_t> FileSize(const std::wstring& path) const = 0;
 

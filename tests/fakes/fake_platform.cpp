@@ -137,16 +137,6 @@ Status FakeFileSystem::CreateFolder(const std::wstring& path) {
   return Status::Ok();
 }
 
-Status FakeFileSystem::RemoveFile(const std::wstring& path) {
-  if (auto error = Injected(Op::RemoveFile, path)) return Status(*error);
-  Entry* entry = Find(path);
-  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
-  if (entry->readOnly) return Status(kErrorAccessDenied);
-  if (entry->inUse || entry->staged || entry->held) return Status(kErrorSharingViolation);
-  Remove(entry);
-  return Status::Ok();
-}
-
 Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& bytes) {
   if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
   if (Entry* entry = Find(path)) {

@@ -37,7 +37,6 @@ class FakeEnvironment : public Environment {
 
 enum class Op {
   CreateFolder,
-  RemoveFile,
   FileSize,
   ReadSmallFile,  // on the held file's path
   FileSha256,
@@ -92,7 +91,6 @@ class FakeFileSystem : public FileSystem {
   bool posixRenames = true;
 
   Status CreateFolder(const std::wstring& path) override;
-  Status RemoveFile(const std::wstring& path) override;
   Result<std::int64_t> FileSize(const std::wstring& path) const override;
   Result<std::string> ReadSmallFile(const HeldFile& file, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;

@@ -170,10 +170,6 @@ Status Win32FileSystem::CreateFolder(const std::wstring& path) {
   return Check(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr));
 }
 
-Status Win32FileSystem::RemoveFile(const std::wstring& path) {
-  return Check(::DeleteFileW(ExtendedPath(path).c_str()));
-}
-
 Result<std::int64_t> Win32FileSystem::FileSize(const std::wstring& path) const {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))

@@ -35,7 +35,6 @@ class Win32HeldFile : public HeldFile {
 class Win32FileSystem : public FileSystem {
  public:
   Status CreateFolder(const std::wstring& path) override;
-  Status RemoveFile(const std::wstring& path) override;
   Result<std::int64_t> FileSize(const std::wstring& path) const override;
   // `file` is a Win32HeldFile, as for Stage.
   Result<std::string> ReadSmallFile(const HeldFile& file, std::size_t limit) const override;
