@@ -78,7 +78,6 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
     return;
   }
   download_ = std::move(download.file);
-  received_ = download.sha256;
   if (download_->Size() == 0) {
     Fail(texts::kEmptyStatus, texts::kEmptyMessage);
     return;
@@ -86,7 +85,7 @@ void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring
   if (publisherKey_ != nullptr) {
     // Nothing reaches GMS unless the vendor signed exactly these bytes; no
     // one can change them while the download is held.
-    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, received_,
+    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, download.sha256,
                          [this, targetPath](std::int32_t code, bool localFile) {
                            if (code == 0) {
                              Place(targetPath);
@@ -172,19 +171,21 @@ PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPa
     return status;
   };
   const Status replaced = retried(replace);
-  staged.reset();  // deleted unless it took the plug-in's name
   if (!failed(replaced)) {
     placed.installed = true;
     return placed;
   }
-  // The plug-in already there may be this very one (held open by
-  // CorelDRAW, say): then it is installed.
-  const Result<Sha256Digest> there = fs_.FileSha256(installedFile);
-  placed.installed = there.ok() && there.value() == received_;
-  // Only a plug-in that CorelDRAW (or anything else) holds open is worth
-  // telling the user about; a scanner holding our own new file is not.
-  placed.pluginInUse = !placed.installed && IsHeld(replaced) && fs_.InUse(installedFile);
-  return placed;
+  if (IsHeld(replaced)) {
+    // The plug-in held there (by CorelDRAW, say) may be this very one:
+    // then it is installed.
+    const Result<Sha256Digest> there = fs_.FileSha256(installedFile);
+    const Result<Sha256Digest> ours = staged->Sha256();
+    placed.installed = there.ok() && ours.ok() && there.value() == ours.value();
+    // Only a plug-in that CorelDRAW (or anything else) holds open is worth
+    // telling the user about; a scanner holding our own new file is not.
+    placed.pluginInUse = !placed.installed && fs_.InUse(installedFile);
+  }
+  return placed;  // the staged file goes with `staged`
 }
 
 void PluginInstaller::Report(const Placed& placed) {

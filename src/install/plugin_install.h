@@ -70,9 +70,8 @@ class PluginInstaller {
   std::wstring downloadUrl_;
   const SignatureVerifier* publisherKey_;
   // The attempt's download, held from its first byte until the attempt
-  // ends, and deleted then; with its digest.
+  // ends, and deleted then.
   std::shared_ptr<HeldFile> download_;
-  Sha256Digest received_{};
 };
 
 }  // namespace zarvelo

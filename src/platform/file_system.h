@@ -39,6 +39,9 @@ class StagedFile {
   // (read-only or not), and lets go of it. On failure both are as they
   // were: `target` holds the old file, attributes and all.
   virtual Status Replace(const std::wstring& target) = 0;
+
+  // The SHA-256 of its bytes, read again.
+  virtual Result<Sha256Digest> Sha256() const = 0;
 };
 
 class FileSystem {

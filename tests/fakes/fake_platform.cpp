@@ -201,6 +201,7 @@ Result<Sha256Digest> FakeFileSystem::FileSha256(const std::wstring& path) const 
 class FakeStagedFile : public StagedFile {
  public:
   explicit FakeStagedFile(FakeFileSystem& fs) : fs_(fs) {}
+  Result<Sha256Digest> Sha256() const override { return FakeSha256(fs_.StagedEntry()->bytes); }
   ~FakeStagedFile() override {
     if (FakeFileSystem::Entry* entry = fs_.StagedEntry()) fs_.Remove(entry);
   }

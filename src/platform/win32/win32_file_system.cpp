@@ -45,6 +45,22 @@ bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
   return true;
 }
 
+// The SHA-256 of the whole file, read from its start.
+Result<Sha256Digest> HashAll(HANDLE file) {
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return LastError();
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
+  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  Sha256 hash;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFull(file, buffer.get(), kReadChunk, got)) return LastError();
+    const Status hashed = hash.Update(buffer.get(), got);
+    if (!hashed.ok()) return hashed;
+    if (got < kReadChunk) return hash.Finish();
+  }
+}
+
 // The native form of an extended path ("\\?\C:\..." is "\??\C:\..."), which
 // a rename through a handle takes.
 std::wstring NativePath(const std::wstring& path) {
@@ -114,6 +130,8 @@ class Win32StagedFile : public StagedFile {
   Win32StagedFile& operator=(const Win32StagedFile&) = delete;
 
   HANDLE handle() const { return file_.get(); }
+
+  Result<Sha256Digest> Sha256() const override { return HashAll(file_.get()); }
 
   Status Replace(const std::wstring& target) override {
     const std::wstring to = ExtendedPath(target);
@@ -196,16 +214,7 @@ Result<std::string> Win32FileSystem::ReadSmallFile(const HeldFile& file,
 Result<Sha256Digest> Win32FileSystem::FileSha256(const std::wstring& path) const {
   const FileHandle file = OpenForReading(path);
   if (!file) return LastError();
-  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
-  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  Sha256 hash;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFull(file.get(), buffer.get(), kReadChunk, got)) return LastError();
-    const Status hashed = hash.Update(buffer.get(), got);
-    if (!hashed.ok()) return hashed;
-    if (got < kReadChunk) return hash.Finish();
-  }
+  return HashAll(file.get());
 }
 
 Status Win32FileSystem::Stage(const HeldFile& source, const std::wstring& staging,

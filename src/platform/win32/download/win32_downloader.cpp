@@ -41,6 +41,7 @@ struct DownloadTransfer {
   DWORD stallTimeoutMs = 0;
   DWORD attemptDeadlineMs = 0;
   std::uint64_t maxBytes = 0;
+  bool hash = true;
 
   // The status of the server's final answer in the latest attempt; 0 until
   // one arrived.
@@ -173,7 +174,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   if (plan.verdict != BodyVerdict::kTake) return notThePlugin;
   const std::optional<std::uint64_t> length = plan.length;
 
-  PartialFile file(true);
+  PartialFile file(t.hash);
   const Status created = file.Create(t.file);
   if (!created.ok()) return FileFailure(created);
   WebPageSniffer sniffer;
@@ -302,6 +303,7 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   transfer->stallTimeoutMs = stallTimeoutMs_;
   transfer->attemptDeadlineMs = attemptDeadlineMs_;
   transfer->maxBytes = maxBytes_;
+  transfer->hash = hash_;
   transfer_ = transfer;
 
   std::int32_t failure = 0;
