@@ -39,5 +39,7 @@ inline constexpr wchar_t kErrorTitle[] = L"错误";
 inline constexpr wchar_t kErrorCodePrefix[] = L"错误代码: ";
 inline constexpr wchar_t kCheckDiskSpace[] = L"请检查磁盘空间";
 inline constexpr wchar_t kCheckTempFolder[] = L"请检查临时文件夹";
+inline constexpr wchar_t kCheckSecuritySoftware[] = L"文件被安全软件拦截或隔离，请在安全软件中允许后重试";
+inline constexpr wchar_t kCheckSignature[] = L"插件签名校验未通过，已停止安装，请联系我们";
 
 }  // namespace zarvelo::texts

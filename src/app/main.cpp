@@ -36,9 +36,9 @@ class TaskbarDownloader : public Downloader {
   TaskbarDownloader(Downloader& inner, win32::Win32Form& form) : inner_(inner), form_(form) {}
   void Start(const std::wstring& url, const std::wstring& file, Done done) override {
     form_.SetProgress(0, 0);
-    inner_.Start(url, file, [this, done = std::move(done)](const DownloadResult& download) {
+    inner_.Start(url, file, [this, done = std::move(done)](DownloadResult download) {
       form_.ClearProgress();
-      done(download);
+      done(std::move(download));
     });
   }
   std::uint32_t LastHttpStatus() const override { return inner_.LastHttpStatus(); }
@@ -94,8 +94,10 @@ int Run(HINSTANCE instance, int showCommand) {
   win32::Win32Downloader net(
       background, post,
       [&form](std::uint64_t received, std::uint64_t total) { form.SetProgress(received, total); });
-  TaskbarDownloader reportingNet(net, form);
+  // Only the publisher's signature needs the digest of the bytes received.
   const std::optional<win32::EcdsaP256PublicKey> publisherKey = PublisherKey();
+  net.HashBytes(publisherKey.has_value());
+  TaskbarDownloader reportingNet(net, form);
   win32::Win32Worker worker(background, post);
   PluginInstaller installer(form, env, fs, reportingNet, worker, ZARVELO_DOWNLOAD_URL,
                             publisherKey ? &*publisherKey : nullptr);

@@ -10,8 +10,8 @@ namespace zarvelo {
 
 // How one request to the server ended.
 enum class AttemptEnd {
-  kComplete,         // 2xx and the whole body
-  kHttpStatus,       // the server's final answer was not 2xx
+  kComplete,         // 200 and the whole body
+  kHttpStatus,       // the server's final answer was not 200
   kRefused,          // no one took the connection
   kDropped,          // reset or closed before the whole body arrived
   kNameNotResolved,  // the server's name did not resolve
@@ -32,7 +32,7 @@ struct AttemptOutcome {
   std::int64_t retryAfterMs = -1;  // the answer's Retry-After; -1 without one
 };
 
-// The outcome of a final answer that is not 2xx.
+// The outcome of a final answer that is not 200.
 AttemptOutcome HttpStatusOutcome(unsigned status, std::int64_t retryAfterMs = -1);
 
 inline constexpr int kMaxAttempts = 3;

@@ -117,8 +117,11 @@ BodyPlan PlanBody(const BodyHeaders& headers, std::uint64_t maxBytes) {
     return plan;
   }
   if (headers.transferEncoding) {
-    // WinHTTP undoes chunking itself, and nothing else.
-    if (!IsToken(*headers.transferEncoding, L"chunked")) plan.verdict = BodyVerdict::kEncoded;
+    // WinHTTP undoes chunking itself, and nothing else; but a chunked body
+    // cut in the middle of a chunk can end as if whole, as a body that the
+    // closing connection ends does.
+    plan.verdict = IsToken(*headers.transferEncoding, L"chunked") ? BodyVerdict::kNoLength
+                                                                  : BodyVerdict::kEncoded;
     return plan;
   }
   plan.length = headers.contentLength ? ParseContentLength(*headers.contentLength) : std::nullopt;

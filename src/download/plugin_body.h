@@ -47,18 +47,17 @@ enum class BodyVerdict {
   kTake,      // read it
   kWebPage,   // typed as a web page
   kTooLarge,  // announced longer than the largest plug-in
-  kNoLength,  // neither a valid Content-Length nor chunked: its end cannot be told from a cut
+  kNoLength,  // no valid Content-Length (chunked or not): its end cannot be told from a cut
   kEncoded,   // compressed or otherwise encoded: not the plug-in's own bytes
 };
 
 struct BodyPlan {
   BodyVerdict verdict = BodyVerdict::kTake;
-  // With kTake: the announced length; none for a chunked body, whose
-  // length is what arrives.
+  // With kTake: the announced length.
   std::optional<std::uint64_t> length;
 };
 
-// Whether to read a 2xx answer's body at all, before any file is made.
+// Whether to read a 200 answer's body at all, before any file is made.
 BodyPlan PlanBody(const BodyHeaders& headers, std::uint64_t maxBytes);
 
 }  // namespace zarvelo

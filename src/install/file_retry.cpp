@@ -20,13 +20,30 @@ bool IsHeld(Status status) {
          status.error() == kErrorAccessDenied;
 }
 
-Status RetryWhileHeld(Worker& worker, const std::function<Status()>& step) {
+namespace {
+
+Status Retry(Worker& worker, const std::function<Status()>& step, std::uint32_t closingMs) {
   Status status = step();
   for (std::uint32_t pause : kPauses) {
-    if (!IsHeld(status) || !worker.Pause(pause)) break;
+    if (!IsHeld(status)) break;
+    if (!worker.Pause(pause)) {
+      if (pause > closingMs) break;
+      closingMs -= pause;
+      worker.PauseWhileClosing(pause);
+    }
     status = step();
   }
   return status;
+}
+
+}  // namespace
+
+Status RetryWhileHeld(Worker& worker, const std::function<Status()>& step) {
+  return Retry(worker, step, 0);
+}
+
+Status RetryUntilClosed(Worker& worker, const std::function<Status()>& step) {
+  return Retry(worker, step, kClosingRetryMs);
 }
 
 }  // namespace zarvelo

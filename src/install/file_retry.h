@@ -23,4 +23,10 @@ inline constexpr std::uint32_t kHeldFileRetryMs = 3000;
 // from a job of `worker`, never on the user-interface thread.
 Status RetryWhileHeld(Worker& worker, const std::function<Status()>& step);
 
+// The same for a step that undoes one: once the program is closing it goes
+// on trying for up to kClosingRetryMs, within the time a closing program is
+// given.
+inline constexpr std::uint32_t kClosingRetryMs = 750;
+Status RetryUntilClosed(Worker& worker, const std::function<Status()>& step);
+
 }  // namespace zarvelo

@@ -18,7 +18,26 @@ constexpr wchar_t kCrLf[] = L"\r\n";
 std::int32_t CodeOf(Status status) { return HResultFromWin32(status.error()); }
 
 bool IsDiskFull(std::int32_t code) {
-  return code == HResultFromWin32(kErrorDiskFull) || code == HResultFromWin32(kErrorHandleDiskFull);
+  return code == HResultFromWin32(kErrorDiskFull) ||
+         code == HResultFromWin32(kErrorHandleDiskFull) ||
+         code == HResultFromWin32(kErrorDiskQuotaExceeded);
+}
+
+bool IsQuarantined(std::int32_t code) {
+  return code == HResultFromWin32(kErrorVirusInfected) ||
+         code == HResultFromWin32(kErrorVirusDeleted);
+}
+
+// How many names the old plug-in may be set aside under.
+constexpr int kAsideNames = 4;
+
+// ZarveloVector.gms.old, then .old1 and so on: a name that one still held
+// (a reader that shares delete keeps a deleted file's name until it lets
+// go) does not stand in the way.
+std::wstring AsideName(const std::wstring& installedFile, int n) {
+  std::wstring aside = installedFile + kAsideSuffix;
+  if (n > 0) aside += static_cast<wchar_t>(L'0' + n);
+  return aside;
 }
 
 }  // namespace
@@ -42,74 +61,63 @@ void PluginInstaller::DownloadAndInstall(const std::wstring& targetPath) {
 
   view_.SetInstallButtonsEnabled(false);
   view_.SetStatus(texts::kDownloading);
-  net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](const DownloadResult& download) {
-    Install(targetPath, tempFile, download);
+  net_.Start(downloadUrl_, tempFile, [this, targetPath, tempFile](DownloadResult download) {
+    Install(targetPath, tempFile, std::move(download));
   });
 }
 
-void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& requestedFile,
-                              const DownloadResult& download) {
-  const std::wstring tempFile = ReceivedFile(download, requestedFile);
+void PluginInstaller::Install(const std::wstring& targetPath, const std::wstring& tempFile,
+                              DownloadResult download) {
   if (download.result != 0) {
     FailDownload(download.result, download.localFile);
     return;
   }
-  const Result<std::int64_t> length = fs_.FileSize(tempFile);
-  if (!length.ok()) {
-    // Reported as a download that did not arrive, with the file error.
-    FailDownload(CodeOf(length.status()), true);
+  if (!download.file) {
+    // Reported as a download that did not arrive.
+    FailDownload(HResultFromWin32(kErrorFileNotFound), true);
     return;
   }
-  if (length.value() == 0) {
+  download_ = std::move(download.file);
+  if (download_->Size() == 0) {
     Fail(texts::kEmptyStatus, texts::kEmptyMessage);
     return;
   }
   if (publisherKey_ != nullptr) {
-    // Nothing reaches GMS unless the vendor signed exactly these bytes.
-    const Sha256Digest received = download.sha256;
-    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, received,
-                         [this, targetPath, tempFile, received](std::int32_t code, bool localFile) {
+    // Nothing reaches GMS unless the vendor signed exactly these bytes; no
+    // one can change them while the download is held.
+    CheckPluginSignature(fs_, net_, *publisherKey_, downloadUrl_, tempFile, download.sha256,
+                         [this, targetPath](std::int32_t code, bool localFile) {
                            if (code == 0) {
-                             Place(targetPath, tempFile, received);
+                             Place(targetPath);
                              return;
                            }
-                           // Bytes the vendor did not sign are not kept.
-                           (void)fs_.RemoveFile(tempFile);
                            FailDownload(code, localFile);
                          });
     return;
   }
-  Place(targetPath, tempFile, download.sha256);
+  Place(targetPath);
 }
 
-void PluginInstaller::Place(const std::wstring& targetPath, const std::wstring& tempFile,
-                            const Sha256Digest& received) {
+void PluginInstaller::Place(const std::wstring& targetPath) {
   view_.SetStatus(texts::kInstalling);
   // The file steps may wait for another program to let go of a file, so
   // they run off the user-interface thread; the outcome comes back to it.
   auto placed = std::make_shared<Placed>();
-  worker_.Run(
-      [this, targetPath, tempFile, received, placed] {
-        *placed = PlaceFiles(targetPath, tempFile, received);
-      },
-      [this, placed] { Report(*placed); });
+  worker_.Run([this, targetPath, placed] { *placed = PlaceFiles(targetPath); },
+              [this, placed] { Report(*placed); });
 }
 
 // On the worker: files only, no window.
 //
-// The new plug-in is copied into a staging file that is made new and held
-// open, so no one else can write to it, from the copy's first byte until it
-// has been renamed to the plug-in's name. Its digest is taken while the
-// bytes are written, so the bytes checked are the bytes that land. The old
-// plug-in is set aside first and put back when anything after that fails:
-// a failed attempt never loses it.
-PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPath,
-                                                    const std::wstring& tempFile,
-                                                    const Sha256Digest& received) {
+// The download is copied into a staging file beside the plug-in that is
+// made new and held open, so no one else can write to it, until it replaces
+// the plug-in in one rename: the plug-in's name holds the whole old plug-in
+// or the whole new one at every moment. The download itself is held since
+// its first byte, so the bytes copied are the bytes received.
+PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPath) {
   const std::wstring gmsFolder = targetPath + L"\\GMS";
   const std::wstring installedFile = gmsFolder + L"\\" + kPluginFileName;
   const std::wstring stagingFile = installedFile + kStagingSuffix;
-  const std::wstring backupFile = installedFile + kBackupSuffix;
   const auto retried = [this](const std::function<Status()>& step) {
     return RetryWhileHeld(worker_, step);
   };
@@ -129,54 +137,62 @@ PluginInstaller::Placed PluginInstaller::PlaceFiles(const std::wstring& targetPa
   // steps below, as no folder is there for them.
   if (!fs_.FolderExists(gmsFolder) && !exists(gmsFolder))
     (void)failed(fs_.CreateFolder(gmsFolder));
-  // An attempt that ended in the middle of the swap left the old plug-in
-  // aside: it goes back, or goes when the new one made it.
-  if (exists(backupFile)) {
-    if (!exists(installedFile)) (void)retried([&] { return fs_.Rename(backupFile, installedFile); });
-    else (void)retried([&] { return fs_.Discard(backupFile); });
+  // An attempt (of this installer or an earlier one) that ended in the
+  // middle of a swap left the old plug-in aside: it goes back, or goes when
+  // the new one made it. One that cannot go yet is left for next time.
+  for (int n = 0; n < kAsideNames; ++n) {
+    const std::wstring aside = AsideName(installedFile, n);
+    if (!exists(aside)) continue;
+    if (!exists(installedFile)) (void)fs_.Rename(aside, installedFile);
+    else (void)fs_.Discard(aside);
   }
 
   std::unique_ptr<StagedFile> staged;
-  bool ok = !failed(retried([&] { return fs_.Stage(tempFile, stagingFile, closing, staged); }));
-  // Whatever changed the file in TEMP since the download does not get in.
-  if (ok && staged->Sha256() != received) {
-    ok = false;
-    if (placed.code == 0) placed.code = kTrustEBadDigest;
-  }
-  const bool hadPlugin = exists(installedFile);
-  bool setAside = false;
-  Status replaced;
-  if (ok && hadPlugin) {
-    replaced = retried([&] { return fs_.Rename(installedFile, backupFile); });
-    setAside = replaced.ok();
-    ok = !failed(replaced);
-  }
-  if (ok) ok = !failed(retried([&] { return staged->MoveTo(installedFile); }));
-  // The plug-in's name now names the file that was checked: no second read.
-  if (ok) ok = !failed(retried([&] { return staged->IsAt(installedFile); }));
-  if (ok) ok = !failed(staged->Keep());
-  staged.reset();  // deleted unless kept
-
-  if (ok) {
-    placed.installed = true;
-    if (setAside) (void)retried([&] { return fs_.Discard(backupFile); });
-  } else {
-    if (setAside) (void)retried([&] { return fs_.Rename(backupFile, installedFile); });
-    // The plug-in already there may be this very one (held open by
-    // CorelDRAW, say): then it is installed.
-    if (!setAside && hadPlugin) {
-      const Result<Sha256Digest> there = fs_.FileSha256(installedFile);
-      placed.installed = there.ok() && there.value() == received;
+  const Status copied = retried(
+      [&] { return fs_.Stage(*download_, stagingFile, closing, staged, placed.readFailed); });
+  if (failed(copied)) return placed;
+  const auto replace = [&] {
+    Status status = staged->Replace(installedFile);
+    // Refused because a reader that shares delete holds the old plug-in
+    // (Windows without POSIX renames): it is set aside for the moment of
+    // the swap. Should the new one still not get in, the old one goes back,
+    // even while the program closes.
+    if (status.error() != kErrorAccessDenied || !exists(installedFile) ||
+        fs_.InUse(installedFile))
+      return status;
+    for (int n = 0; n < kAsideNames; ++n) {
+      const std::wstring aside = AsideName(installedFile, n);
+      if (!fs_.Rename(installedFile, aside).ok()) continue;
+      status = staged->Replace(installedFile);
+      if (status.ok()) (void)fs_.Discard(aside);
+      else (void)RetryUntilClosed(worker_, [&] { return fs_.Rename(aside, installedFile); });
+      break;
     }
+    return status;
+  };
+  const Status replaced = retried(replace);
+  if (!failed(replaced)) {
+    placed.installed = true;
+    return placed;
+  }
+  if (IsHeld(replaced)) {
+    // The plug-in held there (by CorelDRAW, say) may be this very one:
+    // then it is installed.
+    const Result<Sha256Digest> there = fs_.FileSha256(installedFile);
+    const Result<Sha256Digest> ours = staged->Sha256();
+    placed.installed = there.ok() && ours.ok() && there.value() == ours.value();
     // Only a plug-in that CorelDRAW (or anything else) holds open is worth
     // telling the user about; a scanner holding our own new file is not.
-    placed.pluginInUse = !placed.installed && IsHeld(replaced) && fs_.InUse(installedFile);
+    placed.pluginInUse = !placed.installed && fs_.InUse(installedFile);
   }
-  if (placed.installed) (void)retried([&] { return fs_.RemoveFile(tempFile); });
-  return placed;
+  return placed;  // the staged file goes with `staged`
 }
 
 void PluginInstaller::Report(const Placed& placed) {
+  if (placed.readFailed) {
+    FailDownload(placed.code, true);
+    return;
+  }
   if (!placed.installed) {
     std::wstring message = texts::kInstallFailedPrefix + (kCrLf + placed.installedFile);
     if (placed.pluginInUse) message += kCrLf + std::wstring(texts::kFileInUse);
@@ -184,17 +200,23 @@ void PluginInstaller::Report(const Placed& placed) {
     Fail(texts::kInstallFailedStatus, message);
     return;
   }
+  download_.reset();
   view_.SetStatus(texts::kInstalled);
 }
 
 void PluginInstaller::FailDownload(std::int32_t code, bool localFile) {
-  // The second line says where to look: the network, or the disk TEMP is on.
+  // The second line says where to look: the network, the disk TEMP is on,
+  // the security software, or the plug-in's signature.
   const wchar_t* hint = texts::kCheckNetwork;
-  if (localFile) hint = IsDiskFull(code) ? texts::kCheckDiskSpace : texts::kCheckTempFolder;
+  if (code == kTrustENoSignature || code == kTrustEBadDigest) hint = texts::kCheckSignature;
+  else if (IsQuarantined(code)) hint = texts::kCheckSecuritySoftware;
+  else if (localFile) hint = IsDiskFull(code) ? texts::kCheckDiskSpace : texts::kCheckTempFolder;
   Fail(texts::kDownloadFailedStatus, texts::kDownloadFailedPrefix + Decimal(code) + kCrLf + hint);
 }
 
 void PluginInstaller::Fail(const std::wstring& status, const std::wstring& message) {
+  // Whatever the attempt downloaded goes before the dialog waits for the user.
+  download_.reset();
   view_.SetStatus(status);
   view_.ShowError(message, texts::kErrorTitle);
   view_.SetInstallButtonsEnabled(true);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/downloader.h"
@@ -21,9 +22,11 @@ inline constexpr wchar_t kPluginFileName[] = L"ZarveloVector.gms";
 // then swapped in, so a failed attempt never costs the user a working
 // plug-in.
 inline constexpr wchar_t kStagingSuffix[] = L".download";
-// While the new plug-in is swapped in, the old one waits under this name,
-// to be put back if the new one does not check out.
-inline constexpr wchar_t kBackupSuffix[] = L".old";
+// Where the new plug-in cannot simply replace the old one (a reader that
+// shares delete holds it, on Windows before 10), the old one is set aside
+// under this name, or this name and a digit, for the moment of the swap.
+// Earlier installers used it too.
+inline constexpr wchar_t kAsideSuffix[] = L".old";
 
 class PluginInstaller {
  public:
@@ -40,21 +43,19 @@ class PluginInstaller {
 
  private:
   void Install(const std::wstring& targetPath, const std::wstring& tempFile,
-               const DownloadResult& download);
+               DownloadResult download);
   // What the file steps came to.
   struct Placed {
     std::wstring installedFile;
     bool installed = false;
     bool pluginInUse = false;  // the old plug-in is held open by another program
+    bool readFailed = false;   // the download in TEMP could not be read
     // The first step that failed, as an HRESULT.
     std::int32_t code = 0;
   };
 
-  // `received`: the SHA-256 of the bytes the download received.
-  void Place(const std::wstring& targetPath, const std::wstring& tempFile,
-             const Sha256Digest& received);
-  Placed PlaceFiles(const std::wstring& targetPath, const std::wstring& tempFile,
-                    const Sha256Digest& received);
+  void Place(const std::wstring& targetPath);
+  Placed PlaceFiles(const std::wstring& targetPath);
   void Report(const Placed& placed);
   // "下载失败" with the download's result code; `localFile`: the file in
   // TEMP failed, not the network.
@@ -68,6 +69,9 @@ class PluginInstaller {
   Worker& worker_;
   std::wstring downloadUrl_;
   const SignatureVerifier* publisherKey_;
+  // The attempt's download, held from its first byte until the attempt
+  // ends, and deleted then.
+  std::shared_ptr<HeldFile> download_;
 };
 
 }  // namespace zarvelo

@@ -63,15 +63,19 @@ namespace {
 bool IsMissing(std::uint32_t httpStatus) { return httpStatus == 404 || httpStatus == 410; }
 
 std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
-                   const Sha256Digest& received, const std::wstring& signatureFile,
-                   const DownloadResult& fetched, std::uint32_t httpStatus, bool& localFile) {
+                   const Sha256Digest& received, const DownloadResult& fetched,
+                   std::uint32_t httpStatus, bool& localFile) {
   localFile = false;
   if (fetched.result != 0) {
     if (IsMissing(httpStatus)) return kTrustENoSignature;
     localFile = fetched.localFile;
     return fetched.result;
   }
-  const Result<std::string> der = fs.ReadSmallFile(signatureFile, kMaxDerSize);
+  if (!fetched.file) {
+    localFile = true;
+    return HResultFromWin32(kErrorFileNotFound);
+  }
+  const Result<std::string> der = fs.ReadSmallFile(*fetched.file, kMaxDerSize);
   if (!der.ok()) {
     if (der.status().error() == kErrorFileTooLarge) return kTrustEBadDigest;
     localFile = true;
@@ -79,8 +83,8 @@ std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
   }
   const std::optional<EcdsaP256Signature> signature = ParseDerSignature(der.value());
   if (!signature) return kTrustEBadDigest;
-  // The bytes as they arrived: the file they were written to is checked
-  // against the same digest when it is installed.
+  // The bytes as they arrived: the file they were written to is held
+  // until it is installed.
   const Result<bool> verified = publisherKey.Verify(received, *signature);
   if (!verified.ok()) return HResultFromWin32(verified.status().error());
   return verified.value() ? 0 : kTrustEBadDigest;
@@ -91,15 +95,14 @@ std::int32_t Judge(FileSystem& fs, const SignatureVerifier& publisherKey,
 void CheckPluginSignature(FileSystem& fs, Downloader& net, const SignatureVerifier& publisherKey,
                           const std::wstring& downloadUrl, const std::wstring& pluginFile,
                           const Sha256Digest& received, SignatureVerdict verdict) {
-  const std::wstring signatureFile = pluginFile + kSignatureSuffix;
-  net.Start(downloadUrl + kSignatureSuffix, signatureFile,
-            [&fs, &net, &publisherKey, received, signatureFile,
-             verdict = std::move(verdict)](const DownloadResult& fetched) {
-              const std::wstring& file = ReceivedFile(fetched, signatureFile);
+  // The .sig is read once and goes with its download.
+  net.Start(downloadUrl + kSignatureSuffix, pluginFile + kSignatureSuffix,
+            [&fs, &net, &publisherKey, received,
+             verdict = std::move(verdict)](DownloadResult fetched) {
               bool localFile = false;
-              const std::int32_t code = Judge(fs, publisherKey, received, file, fetched,
-                                              net.LastHttpStatus(), localFile);
-              (void)fs.RemoveFile(file);  // read once, never needed again
+              const std::int32_t code =
+                  Judge(fs, publisherKey, received, fetched, net.LastHttpStatus(), localFile);
+              fetched.file.reset();
               verdict(code, localFile);
             });
 }

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/digest.h"
+#include "platform/file_system.h"
 
 namespace zarvelo {
 
@@ -12,29 +14,24 @@ struct DownloadResult {
   // 0 when the whole body was written to the file; otherwise a negative
   // HRESULT (INET_E_*, E_ABORT, or HRESULT_FROM_WIN32 of a file error).
   std::int32_t result = 0;
-  // With result 0: the SHA-256 of the bytes received, taken as they came,
-  // so that whoever uses the file can check it still holds them.
+  // With result 0: the SHA-256 of the bytes received, taken as they came
+  // (when the downloader was asked to take it).
   Sha256Digest sha256{};
-  // With result 0: the file the bytes are in. The one asked for, unless its
-  // name was still held by another program (a scanner reading the last
-  // attempt's file): then a fresh name beside it.
-  std::wstring file;
+  // With result 0: the file the bytes are in, held until dropped. The one
+  // asked for, unless its name was still held by another program (a scanner
+  // reading the last attempt's file): then a fresh name beside it.
+  std::shared_ptr<HeldFile> file;
   // With a failure: true when the file in TEMP could not be made or
   // written (a full disk, no such folder, no access), not the network.
   bool localFile = false;
 };
 
-// The file a finished download wrote: `download.file`, or the one asked for
-// from a downloader that does not say.
-inline const std::wstring& ReceivedFile(const DownloadResult& download,
-                                        const std::wstring& requested) {
-  return download.file.empty() ? requested : download.file;
-}
-
 // The URL download service. One transfer at a time.
 class Downloader {
  public:
-  using Done = std::function<void(const DownloadResult& download)>;
+  // Takes the result, and with it the file: the file goes when `done` lets
+  // go of it.
+  using Done = std::function<void(DownloadResult download)>;
 
   virtual ~Downloader() = default;
 

@@ -24,7 +24,10 @@ inline constexpr WinError kErrorFileExists = 80;
 inline constexpr WinError kErrorDiskFull = 112;
 inline constexpr WinError kErrorAlreadyExists = 183;
 inline constexpr WinError kErrorFileTooLarge = 223;
+inline constexpr WinError kErrorVirusInfected = 225;
+inline constexpr WinError kErrorVirusDeleted = 226;
 inline constexpr WinError kErrorCancelled = 1223;
+inline constexpr WinError kErrorDiskQuotaExceeded = 1295;
 
 class [[nodiscard]] Status {
  public:

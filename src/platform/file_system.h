@@ -19,25 +19,29 @@ struct Folder {
   std::wstring Path;  // full path, no trailing separator
 };
 
+// A file a download wrote, held open so that no one else can write, rename
+// or delete it: the bytes it was checked for stay the bytes it holds.
+// Deleted when dropped.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  virtual std::int64_t Size() const = 0;
+};
+
 // A new file made by FileSystem::Stage and held open by it: no one else can
-// write, rename or delete it while this object lives, so the bytes it was
-// checked for are the bytes that end up under its final name. Deleted when
-// dropped, unless kept.
+// write, rename or delete it while this object lives. Deleted when dropped,
+// unless it has replaced its target.
 class StagedFile {
  public:
   virtual ~StagedFile() = default;
 
-  // The SHA-256 of the bytes written into it.
-  virtual Sha256Digest Sha256() const = 0;
+  // Renames the held file to `target` in one step, replacing what is there
+  // (read-only or not), and lets go of it. On failure both are as they
+  // were: `target` holds the old file, attributes and all.
+  virtual Status Replace(const std::wstring& target) = 0;
 
-  // Renames the held file to `target`, where nothing may be.
-  virtual Status MoveTo(const std::wstring& target) = 0;
-
-  // Ok when `path` names the held file now; a failure otherwise.
-  virtual Status IsAt(const std::wstring& path) const = 0;
-
-  // Keeps the file where it is and lets go of it.
-  virtual Status Keep() = 0;
+  // The SHA-256 of its bytes, read again.
+  virtual Result<Sha256Digest> Sha256() const = 0;
 };
 
 class FileSystem {
@@ -47,35 +51,24 @@ class FileSystem {
   // Creates one folder whose parent exists.
   virtual Status CreateFolder(const std::wstring& path) = 0;
 
-  // Deletes one file.
-  virtual Status RemoveFile(const std::wstring& path) = 0;
-
-  // Writes a copy of `source` at `destination`, replacing a file there; the
-  // copy is on disk when this returns.
-  virtual Status Copy(const std::wstring& source, const std::wstring& destination) = 0;
-
   // The file's size in bytes; a folder is no file.
   virtual Result<std::int64_t> FileSize(const std::wstring& path) const = 0;
 
   // The whole file, when it holds at most `limit` bytes; a longer one fails
   // with kErrorFileTooLarge.
-  virtual Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const = 0;
+  virtual Result<std::string> ReadSmallFile(const HeldFile& file, std::size_t limit) const = 0;
 
   // The SHA-256 of the file's bytes.
   virtual Result<Sha256Digest> FileSha256(const std::wstring& path) const = 0;
 
-  // Moves `source` to `target` in one step, replacing an existing target
-  // even when it is read-only or hidden. On failure both files are left as
-  // they were.
-  virtual Status MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
-
   // Makes `staging` a new file (whatever had that name is removed first,
-  // never written into) and copies `source` into it, hashing the bytes as
-  // they are written. `stop` is asked between pieces: when it says so, the
-  // copy ends with kErrorCancelled and nothing is left.
-  virtual Status Stage(const std::wstring& source, const std::wstring& staging,
-                       const std::function<bool()>& stop,
-                       std::unique_ptr<StagedFile>& staged) = 0;
+  // never written into) and copies `source` into it; the copy is on disk
+  // when this succeeds. `stop` is asked between pieces: when it says so,
+  // the copy ends with kErrorCancelled and nothing is left. `readFailed`
+  // tells a failure to read `source` from one of the staging file.
+  virtual Status Stage(const HeldFile& source, const std::wstring& staging,
+                       const std::function<bool()>& stop, std::unique_ptr<StagedFile>& staged,
+                       bool& readFailed) = 0;
 
   // Renames `source` to `target`, where nothing may be; the file keeps its
   // attributes.

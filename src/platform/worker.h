@@ -18,6 +18,10 @@ class Worker {
   // Called from a job: waits `ms` milliseconds. False, at once, when the
   // program is ending: the job then finishes without waiting any more.
   virtual bool Pause(std::uint32_t ms) = 0;
+
+  // Called from a job: waits `ms` milliseconds even while the program is
+  // ending, to undo a step within the time it is given.
+  virtual void PauseWhileClosing(std::uint32_t ms) = 0;
 };
 
 }  // namespace zarvelo

@@ -129,6 +129,7 @@ void FakeFileSystem::FailSubFoldersAfter(int visited, WinError error) {
 }
 
 std::optional<WinError> FakeFileSystem::Injected(Op op, const std::wstring& path) const {
+  ++calls[op];
   if (beforeOp) beforeOp(op, path);
   for (Fault& fault : faults_) {
     if (fault.op != op || fault.times == 0) continue;
@@ -147,21 +148,11 @@ Status FakeFileSystem::CreateFolder(const std::wstring& path) {
   return Status::Ok();
 }
 
-Status FakeFileSystem::RemoveFile(const std::wstring& path) {
-  if (auto error = Injected(Op::RemoveFile, path)) return Status(*error);
-  Entry* entry = Find(path);
-  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
-  if (entry->readOnly) return Status(kErrorAccessDenied);
-  if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
-  Remove(entry);
-  return Status::Ok();
-}
-
 Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& bytes) {
   if (!ParentIsFolder(path)) return Status(kErrorPathNotFound);
   if (Entry* entry = Find(path)) {
     if (entry->folder || entry->readOnly) return Status(kErrorAccessDenied);
-    if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
+    if (entry->inUse || entry->staged || entry->held) return Status(kErrorSharingViolation);
     entry->bytes = bytes;
     // Every name of the file sees the new bytes.
     if (entry->link != 0)
@@ -173,14 +164,6 @@ Status FakeFileSystem::WriteFile(const std::wstring& path, const std::string& by
   return Status::Ok();
 }
 
-Status FakeFileSystem::Copy(const std::wstring& source, const std::wstring& destination) {
-  if (auto error = Injected(Op::Copy, destination)) return Status(*error);
-  const Entry* from = Find(source);
-  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
-  const std::string bytes = from->bytes;
-  return WriteFile(destination, bytes);
-}
-
 Result<std::int64_t> FakeFileSystem::FileSize(const std::wstring& path) const {
   if (auto error = Injected(Op::FileSize, path)) return Status(*error);
   const Entry* entry = Find(path);
@@ -188,11 +171,32 @@ Result<std::int64_t> FakeFileSystem::FileSize(const std::wstring& path) const {
   return static_cast<std::int64_t>(entry->bytes.size());
 }
 
-Result<std::string> FakeFileSystem::ReadSmallFile(const std::wstring& path,
-                                                  std::size_t limit) const {
+// A download's file, found again by its path: no one else can rename it.
+class FakeHeldFile : public HeldFile {
+ public:
+  FakeHeldFile(FakeFileSystem& fs, std::wstring path) : fs_(fs), path_(std::move(path)) {}
+  ~FakeHeldFile() override {
+    if (FakeFileSystem::Entry* entry = fs_.Find(path_)) fs_.Remove(entry);
+  }
+  std::int64_t Size() const override {
+    return static_cast<std::int64_t>(fs_.Find(path_)->bytes.size());
+  }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  FakeFileSystem& fs_;
+  std::wstring path_;
+};
+
+std::shared_ptr<HeldFile> FakeFileSystem::Hold(const std::wstring& path) {
+  Find(path)->held = true;
+  return std::make_shared<FakeHeldFile>(*this, path);
+}
+
+Result<std::string> FakeFileSystem::ReadSmallFile(const HeldFile& file, std::size_t limit) const {
+  const std::wstring& path = static_cast<const FakeHeldFile&>(file).path();
   if (auto error = Injected(Op::ReadSmallFile, path)) return Status(*error);
   const Entry* entry = Find(path);
-  if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
   if (entry->bytes.size() > limit) return Status(kErrorFileTooLarge);
   return entry->bytes;
 }
@@ -204,67 +208,42 @@ Result<Sha256Digest> FakeFileSystem::FileSha256(const std::wstring& path) const 
   return FakeSha256(entry->bytes);
 }
 
-Status FakeFileSystem::MoveReplacing(const std::wstring& source, const std::wstring& target) {
-  if (auto error = Injected(Op::MoveReplacing, target)) return Status(*error);
-  Entry* from = Find(source);
-  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
-  if (from->inUse) return Status(kErrorSharingViolation);
-  if (!ParentIsFolder(target)) return Status(kErrorPathNotFound);
-  if (Entry* to = Find(target)) {
-    if (to->folder) return Status(kErrorAccessDenied);
-    if (to->inUse) return Status(kErrorSharingViolation);
-    // Replaced whatever its attributes; the new file keeps the source's.
-    *to = Entry{to->path, false, from->bytes, from->readOnly, from->hidden, false};
-    Remove(Find(source));
-    return Status::Ok();
-  }
-  from->path = target;
-  return Status::Ok();
-}
-
 // The staged file: found again by its mark, wherever it was renamed to.
 class FakeStagedFile : public StagedFile {
  public:
-  FakeStagedFile(FakeFileSystem& fs, Sha256Digest digest) : fs_(fs), digest_(digest) {}
+  explicit FakeStagedFile(FakeFileSystem& fs) : fs_(fs) {}
+  Result<Sha256Digest> Sha256() const override { return FakeSha256(fs_.StagedEntry()->bytes); }
   ~FakeStagedFile() override {
-    if (kept_) return;
     if (FakeFileSystem::Entry* entry = fs_.StagedEntry()) fs_.Remove(entry);
   }
-  Sha256Digest Sha256() const override { return digest_; }
-  Status MoveTo(const std::wstring& target) override {
-    if (auto error = fs_.Injected(Op::MoveStaged, target)) return Status(*error);
-    if (fs_.Exists(target)) return Status(kErrorAlreadyExists);
+  Status Replace(const std::wstring& target) override {
+    if (auto error = fs_.Injected(Op::ReplaceStaged, target)) return Status(*error);
     if (!fs_.ParentIsFolder(target)) return Status(kErrorPathNotFound);
-    fs_.StagedEntry()->path = target;
-    return Status::Ok();
-  }
-  Status IsAt(const std::wstring& path) const override {
-    if (auto error = fs_.Injected(Op::CheckStaged, path)) return Status(*error);
-    const FakeFileSystem::Entry* entry = fs_.Find(path);
-    return entry != nullptr && entry->staged ? Status::Ok() : Status(kErrorFileNotFound);
-  }
-  Status Keep() override {
+    if (FakeFileSystem::Entry* there = fs_.Find(target)) {
+      if (there->folder || there->staged) return Status(kErrorAccessDenied);
+      // Without POSIX semantics no open file is replaced; with them, only
+      // one whose holders all share delete. A read-only one is replaced.
+      if (there->inUse) return Status(fs_.posixRenames ? kErrorSharingViolation : kErrorAccessDenied);
+      if (there->sharesDelete && !fs_.posixRenames) return Status(kErrorAccessDenied);
+      fs_.Remove(there);
+    }
     FakeFileSystem::Entry* entry = fs_.StagedEntry();
-    if (auto error = fs_.Injected(Op::KeepStaged, entry->path)) return Status(*error);
+    entry->path = target;
     entry->staged = false;
-    kept_ = true;
     return Status::Ok();
   }
 
  private:
   FakeFileSystem& fs_;
-  Sha256Digest digest_;
-  bool kept_ = false;
 };
 
-Status FakeFileSystem::Stage(const std::wstring& source, const std::wstring& staging,
+Status FakeFileSystem::Stage(const HeldFile& source, const std::wstring& staging,
                              const std::function<bool()>& stop,
-                             std::unique_ptr<StagedFile>& staged) {
+                             std::unique_ptr<StagedFile>& staged, bool& readFailed) {
   staged.reset();
+  readFailed = false;
   if (auto error = Injected(Op::Stage, staging)) return Status(*error);
-  const Entry* from = Find(source);
-  if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
-  const std::string bytes = from->bytes;
+  const std::wstring& from = static_cast<const FakeHeldFile&>(source).path();
   // The name goes first (only the name: another name of the same file
   // keeps its bytes); the file is made new.
   if (Entry* planted = Find(staging)) {
@@ -274,10 +253,14 @@ Status FakeFileSystem::Stage(const std::wstring& source, const std::wstring& sta
   }
   if (!ParentIsFolder(staging)) return Status(kErrorPathNotFound);
   if (stop()) return Status(kErrorCancelled);
-  Entry entry = NewEntry(staging, false, bytes);
+  if (auto error = Injected(Op::StageRead, from)) {
+    readFailed = true;
+    return Status(*error);
+  }
+  Entry entry = NewEntry(staging, false, Find(from)->bytes);
   entry.staged = true;
   entries_.push_back(entry);
-  staged = std::make_unique<FakeStagedFile>(*this, FakeSha256(bytes));
+  staged = std::make_unique<FakeStagedFile>(*this);
   return Status::Ok();
 }
 
@@ -285,7 +268,7 @@ Status FakeFileSystem::Rename(const std::wstring& source, const std::wstring& ta
   if (auto error = Injected(Op::Rename, target)) return Status(*error);
   Entry* from = Find(source);
   if (from == nullptr || from->folder) return Status(kErrorFileNotFound);
-  if (from->inUse || from->staged) return Status(kErrorSharingViolation);
+  if (from->inUse || from->staged || from->held) return Status(kErrorSharingViolation);
   if (Exists(target)) return Status(kErrorAlreadyExists);
   if (!ParentIsFolder(target)) return Status(kErrorPathNotFound);
   from->path = target;
@@ -296,7 +279,7 @@ Status FakeFileSystem::Discard(const std::wstring& path) {
   if (auto error = Injected(Op::Discard, path)) return Status(*error);
   Entry* entry = Find(path);
   if (entry == nullptr || entry->folder) return Status(kErrorFileNotFound);
-  if (entry->inUse || entry->staged) return Status(kErrorSharingViolation);
+  if (entry->inUse || entry->staged || entry->held) return Status(kErrorSharingViolation);
   Remove(entry);
   return Status::Ok();
 }
@@ -353,17 +336,19 @@ void FakeDownloader::Complete() {
   outcome.result = answer.result;
   outcome.localFile = answer.result != 0 && answer.localFile;
   if (answer.body) {
-    const Status written = fs_.WriteFile(file_, *answer.body);
+    const std::wstring file = own == answers.end() && freshFile ? *freshFile : file_;
+    const Status written = fs_.WriteFile(file, *answer.body);
     if (!written.ok() && outcome.result == 0) {
       outcome.result = HResultFromWin32(written.error());
       outcome.localFile = true;
     }
+    // A failed download's file goes, as the bytes it got.
+    std::shared_ptr<HeldFile> held = written.ok() ? fs_.Hold(file) : nullptr;
+    if (outcome.result == 0) outcome.file = std::move(held);
   }
-  if (outcome.result == 0) {
-    outcome.sha256 = own == answers.end() && sha256 ? *sha256 : FakeSha256(answer.body.value_or(""));
-  }
+  if (outcome.result == 0) outcome.sha256 = FakeSha256(answer.body.value_or(""));
   lastHttpStatus_ = answer.httpStatus;
-  done(outcome);
+  done(std::move(outcome));
 }
 
 EcdsaP256Signature FakeSignature(const Sha256Digest& digest) {

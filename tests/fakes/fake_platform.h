@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,18 +37,14 @@ class FakeEnvironment : public Environment {
 
 enum class Op {
   CreateFolder,
-  RemoveFile,
-  Copy,
   FileSize,
-  ReadSmallFile,
+  ReadSmallFile,  // on the held file's path
   FileSha256,
-  MoveReplacing,
   GetFolder,
-  Stage,        // on the staging path
-  MoveStaged,   // StagedFile::MoveTo, on the target
-  CheckStaged,  // StagedFile::IsAt, on the path
-  KeepStaged,   // StagedFile::Keep, on the staging path
-  Rename,       // on the target
+  Stage,          // on the staging path
+  StageRead,      // Stage reading its source, on the source's path
+  ReplaceStaged,  // StagedFile::Replace, on the target
+  Rename,         // on the target
   Discard
 };
 
@@ -64,7 +61,9 @@ class FakeFileSystem : public FileSystem {
     bool readOnly = false;
     bool hidden = false;
     bool inUse = false;  // held open by another program without sharing
+    bool sharesDelete = false;  // held open by a reader that shares delete
     bool staged = false;  // held by a StagedFile: no one else writes to it
+    bool held = false;    // held by a download's HeldFile
     int link = 0;         // entries with the same link > 0 are one file
   };
 
@@ -83,18 +82,21 @@ class FakeFileSystem : public FileSystem {
   // Runs before each operation, with its path: lets a test play another
   // program between two steps.
   std::function<void(Op op, const std::wstring& path)> beforeOp;
+  // How often each operation was called.
+  mutable std::map<Op, int> calls;
   // Makes `path` a new name of the file `existing` (a hard link).
   void AddLink(const std::wstring& existing, const std::wstring& path);
+  // Renames replace a file that a reader holds with delete sharing, as on
+  // Windows 10; false: they are refused, as on Windows 7 and 8.1.
+  bool posixRenames = true;
 
   Status CreateFolder(const std::wstring& path) override;
-  Status RemoveFile(const std::wstring& path) override;
-  Status Copy(const std::wstring& source, const std::wstring& destination) override;
   Result<std::int64_t> FileSize(const std::wstring& path) const override;
-  Result<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit) const override;
+  Result<std::string> ReadSmallFile(const HeldFile& file, std::size_t limit) const override;
   Result<Sha256Digest> FileSha256(const std::wstring& path) const override;
-  Status MoveReplacing(const std::wstring& source, const std::wstring& target) override;
-  Status Stage(const std::wstring& source, const std::wstring& staging,
-               const std::function<bool()>& stop, std::unique_ptr<StagedFile>& staged) override;
+  Status Stage(const HeldFile& source, const std::wstring& staging,
+               const std::function<bool()>& stop, std::unique_ptr<StagedFile>& staged,
+               bool& readFailed) override;
   Status Rename(const std::wstring& source, const std::wstring& target) override;
   Status Discard(const std::wstring& path) override;
   bool InUse(const std::wstring& path) const override;
@@ -106,9 +108,12 @@ class FakeFileSystem : public FileSystem {
 
   // Writes a file the way a download does: the parent must exist.
   Status WriteFile(const std::wstring& path, const std::string& bytes);
+  // Holds the file at `path` as a download does.
+  std::shared_ptr<HeldFile> Hold(const std::wstring& path);
 
  private:
   friend class FakeStagedFile;
+  friend class FakeHeldFile;
   struct Fault {
     Op op;
     std::wstring path;
@@ -145,9 +150,9 @@ class FakeDownloader : public Downloader {
   std::uint32_t httpStatus = 200;
   bool localFile = false;
   std::map<std::wstring, Answer> answers;
-  // The digest reported with a success of `body`; of the bytes unless set. A different
-  // one stands for a file that changed after the download wrote it.
-  std::optional<Sha256Digest> sha256;
+  // The name `body` goes to instead of the one asked for, as when a scanner
+  // still holds that one.
+  std::optional<std::wstring> freshFile;
   bool completeAtOnce = true;  // false: the test calls Complete()
 
   std::vector<std::wstring> urls, files;
@@ -181,10 +186,12 @@ class FakeWorker : public Worker {
  public:
   std::uint32_t paused = 0;  // ms in all
   bool ending = false;       // the program is closing: Pause refuses
+  std::uint32_t pausedClosing = 0;  // ms of PauseWhileClosing
   std::function<void(std::uint32_t pausedSoFar)> onPause;
 
   void Run(std::function<void()> job, std::function<void()> done) override;
   bool Pause(std::uint32_t ms) override;
+  void PauseWhileClosing(std::uint32_t ms) override { pausedClosing += ms; }
 };
 
 // Records what the logic does to the window. `log` keeps the order of status

@@ -27,13 +27,15 @@ const std::wstring kDraw2020 = kCorel + L"\\CorelDRAW Graphics Suite 2020\\Draw"
 const std::wstring kGms = kDraw2020 + L"\\GMS";
 const std::wstring kInstalled = kGms + L"\\ZarveloVector.gms";
 const std::wstring kStaging = kInstalled + L".download";
-const std::wstring kBackup = kInstalled + L".old";
+const std::wstring kAside = kInstalled + L".old";
 constexpr wchar_t kUrl[] = L"https://downloads.example/down/Zarvelo_CDRplugin.gip";
 const std::string kPlugin = "new plug-in bytes";
 
 constexpr wchar_t kCheckNetwork[] = L"请检查网络连接";
 constexpr wchar_t kCheckDiskSpace[] = L"请检查磁盘空间";
 constexpr wchar_t kCheckTempFolder[] = L"请检查临时文件夹";
+const wchar_t* const kCheckSecurity = texts::kCheckSecuritySoftware;
+const wchar_t* const kCheckSignature = texts::kCheckSignature;
 std::wstring DownloadFailedText(std::int32_t code, const wchar_t* hint = kCheckNetwork) {
   return L"下载失败！错误代码: " + std::to_wstring(code) + L"\r\n" + hint;
 }
@@ -161,8 +163,11 @@ TEST_F(PluginInstallTest, DownloadFailuresAreReportedWithTheirCode) {
       {Hr(kErrorDiskFull), false, true, kCheckDiskSpace},
       {Hr(kErrorHandleDiskFull), false, true, kCheckDiskSpace},
       {HResult(0x80070027u), false, true, kCheckDiskSpace},  // ERROR_HANDLE_DISK_FULL as Windows gives it
+      {Hr(kErrorDiskQuotaExceeded), false, true, kCheckDiskSpace},
       {Hr(kErrorAccessDenied), false, true, kCheckTempFolder},
       {Hr(kErrorPathNotFound), false, true, kCheckTempFolder},
+      {Hr(kErrorVirusInfected), false, true, kCheckSecurity},
+      {Hr(kErrorVirusDeleted), false, true, kCheckSecurity},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
@@ -178,12 +183,29 @@ TEST_F(PluginInstallTest, DownloadFailuresAreReportedWithTheirCode) {
   }
 }
 
-TEST_F(PluginInstallTest, EmptyDownloadIsReportedAndKept) {
+TEST_F(PluginInstallTest, EmptyDownloadIsReportedAndRemoved) {
   net.body = "";
   Press(1);
   ExpectFailure(L"下载文件为空", L"下载失败：文件大小为 0");
-  ASSERT_TRUE(fs.Exists(kTempFile));
+  EXPECT_FALSE(fs.Exists(kTempFile));
   EXPECT_FALSE(fs.Exists(kInstalled));
+}
+
+// Reading the download in TEMP is the download's failure, not GMS's.
+TEST_F(PluginInstallTest, DownloadThatCannotBeReadIsADownloadFailure) {
+  fs.AddFile(kInstalled, "old plug-in");
+  constexpr WinError kErrorCrc = 23;  // a bad sector
+  for (const WinError error : {kErrorCrc, kErrorVirusInfected}) {
+    view.dialogs.clear();
+    view.SetInstallButtonsEnabled(true);
+    fs.Fail(Op::StageRead, kTempFile, error, 1);
+    Press(1);
+    ExpectFailure(L"下载失败",
+                  DownloadFailedText(Hr(error), error == kErrorCrc ? kCheckTempFolder : kCheckSecurity));
+    EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
+    EXPECT_FALSE(fs.Exists(kTempFile));
+    EXPECT_FALSE(fs.Exists(kStaging));
+  }
 }
 
 TEST_F(PluginInstallTest, MissingDownloadIsADownloadFailure) {
@@ -208,12 +230,21 @@ TEST_F(PluginInstallTest, ReplacesAnOlderPluginWhateverItsAttributes) {
 TEST_F(PluginInstallTest, PluginInUseKeepsTheOldFileAndSaysWhy) {
   fs.AddFile(kInstalled, "old plug-in");
   fs.Find(kInstalled)->inUse = true;
-  Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText(Hr(kErrorSharingViolation), true));
-  EXPECT_EQ(worker.paused, kHeldFileRetryMs) << "given up before CorelDRAW could let go";
-  EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
-  EXPECT_FALSE(fs.Exists(kStaging));
-  EXPECT_TRUE(fs.Exists(kTempFile));
+  // With POSIX renames and without: never set aside.
+  for (const bool posix : {true, false}) {
+    view.dialogs.clear();
+    view.SetInstallButtonsEnabled(true);
+    worker.paused = 0;
+    fs.posixRenames = posix;
+    Press(1);
+    ExpectFailure(L"安装失败",
+                  InstallFailedText(Hr(posix ? kErrorSharingViolation : kErrorAccessDenied), true));
+    EXPECT_EQ(worker.paused, kHeldFileRetryMs) << "given up before CorelDRAW could let go";
+    EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
+    EXPECT_EQ(fs.calls[Op::Rename], 0);
+    EXPECT_FALSE(fs.Exists(kStaging));
+    EXPECT_FALSE(fs.Exists(kTempFile));
+  }
 }
 
 TEST_F(PluginInstallTest, GmsThatIsAFileIsAnInstallFailure) {
@@ -221,7 +252,7 @@ TEST_F(PluginInstallTest, GmsThatIsAFileIsAnInstallFailure) {
   Press(1);
   ExpectFailure(L"安装失败", InstallFailedText(Hr(kErrorPathNotFound)));
   EXPECT_EQ(fs.Find(kGms)->bytes, "a file where the folder should be");
-  EXPECT_TRUE(fs.Exists(kTempFile));
+  EXPECT_FALSE(fs.Exists(kTempFile));
 }
 
 TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
@@ -243,6 +274,8 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     std::int32_t code = 0;  // of a failure
     // Runs once the old plug-in is there, before the button is pressed.
     std::function<void(FakeFileSystem&, FakeWorker&)> setUp = {};
+    int replaceTries = -1;  // how often the rename was tried; -1: not counted
+    std::uint32_t pausedClosing = 0;
   } cases[] = {
       {{{Op::CreateFolder, kGms, kErrorAccessDenied, 1}}, false, 0, Hr(kErrorAccessDenied)},
       {{{Op::Stage, kStaging, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs,
@@ -250,40 +283,64 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
       {{{Op::Stage, kStaging, kErrorPathNotFound, 1}}, false, 0, Hr(kErrorPathNotFound)},
       {{{Op::Stage, kStaging, kErrorSharingViolation, 3}}, true, 350},
       {{{Op::Stage, kStaging, kErrorDiskFull, 1}}, false, 0, Hr(kErrorDiskFull)},
-      {{{Op::Rename, kBackup, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs,
+      // Denied for good (no reader in the way): the old plug-in is set aside
+      // and back each time, and stays.
+      {{{Op::ReplaceStaged, kInstalled, kErrorAccessDenied, -1}}, false, kHeldFileRetryMs,
        Hr(kErrorAccessDenied)},
-      {{{Op::Rename, kBackup, kErrorLockViolation, -1}}, false, kHeldFileRetryMs,
-       Hr(kErrorLockViolation)},
-      {{{Op::MoveStaged, kInstalled, kErrorFileNotFound, 1}}, false, 0, Hr(kErrorFileNotFound)},
+      {{{Op::ReplaceStaged, kInstalled, kErrorFileNotFound, 1}}, false, 0, Hr(kErrorFileNotFound),
+       {}, 1},
       // A scanner holds the folder's new entry without delete sharing for 1.5 s.
-      {{{Op::MoveStaged, kInstalled, kErrorSharingViolation, 6}}, true, 1750},
-      // ... or for longer than the move waits: the staged file still goes.
-      {{{Op::MoveStaged, kInstalled, kErrorSharingViolation, -1}}, false, kHeldFileRetryMs,
-       Hr(kErrorSharingViolation)},
-      {{{Op::RemoveFile, kTempFile, kErrorSharingViolation, 2}}, true, 150},
-      // The final check is tried again while something holds the new file.
-      {{{Op::CheckStaged, kInstalled, kErrorSharingViolation, 3}}, true, 350},
-      // When it still fails, the old plug-in comes back, attributes and all,
-      // even when putting it back has to wait.
-      {{{Op::CheckStaged, kInstalled, kErrorFileNotFound, -1},
-        {Op::Rename, kInstalled, kErrorSharingViolation, 2}},
-       false,
-       150,
-       Hr(kErrorFileNotFound),
+      {{{Op::ReplaceStaged, kInstalled, kErrorSharingViolation, 6}}, true, 1750, 0, {}, 7},
+      // ... or for longer than the rename waits: the staged file still goes.
+      {{{Op::ReplaceStaged, kInstalled, kErrorSharingViolation, -1}}, false, kHeldFileRetryMs,
+       Hr(kErrorSharingViolation), {}, 10},
+      // A reader that shares delete holds the old plug-in: replaced at once
+      // with POSIX renames, ...
+      {{},
+       true,
+       0,
+       0,
+       [](FakeFileSystem& files, FakeWorker&) { files.Find(kInstalled)->sharesDelete = true; },
+       1},
+      // ... and without them once it is set aside.
+      {{},
+       true,
+       0,
+       0,
        [](FakeFileSystem& files, FakeWorker&) {
+         files.posixRenames = false;
+         files.Find(kInstalled)->sharesDelete = true;
+       },
+       2},
+      // The new plug-in still fails once the old one is aside: the old one
+      // comes back, read-only, hidden, even when that has to wait, and even
+      // while the program closes.
+      {{{Op::Rename, kInstalled, kErrorSharingViolation, 2}},
+       false,
+       0,
+       Hr(kErrorFileNotFound),
+       [](FakeFileSystem& files, FakeWorker& closing) {
+         files.posixRenames = false;
+         files.Find(kInstalled)->sharesDelete = true;
          files.Find(kInstalled)->readOnly = true;
          files.Find(kInstalled)->hidden = true;
-       }},
-      {{{Op::KeepStaged, kInstalled, kErrorDiskFull, 1}}, false, 0, Hr(kErrorDiskFull)},
-      // Another program rewrites the staged file between the check and the
-      // swap: it is refused, and the bytes checked are the bytes installed.
+         files.beforeOp = [&files, &closing](Op op, const std::wstring&) {
+           if (op != Op::ReplaceStaged || !files.Exists(kAside)) return;
+           files.Fail(Op::ReplaceStaged, kInstalled, kErrorFileNotFound, 1);
+           closing.ending = true;
+         };
+       },
+       2,
+       150},
+      // Another program rewrites the staged file between the copy and the
+      // swap: it is refused, and the bytes copied are the bytes installed.
       {{},
        true,
        0,
        0,
        [](FakeFileSystem& files, FakeWorker&) {
          files.beforeOp = [&files](Op op, const std::wstring&) {
-           if (op == Op::MoveStaged) {
+           if (op == Op::ReplaceStaged) {
              EXPECT_FALSE(files.WriteFile(kStaging, "rewritten").ok());
            }
          };
@@ -298,16 +355,17 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
          files.AddFile(kLetter, "a letter");
          files.AddLink(kLetter, kStaging);
        }},
-      // Closing the window ends the wait for a held file at once.
-      {{{Op::Rename, kBackup, kErrorSharingViolation, -1}},
+      // Closing the window ends the wait for a held file at once: one try.
+      {{{Op::ReplaceStaged, kInstalled, kErrorSharingViolation, -1}},
        false,
        0,
        Hr(kErrorSharingViolation),
        [](FakeFileSystem& files, FakeWorker& closing) {
          files.beforeOp = [&closing](Op op, const std::wstring&) {
-           if (op == Op::Rename) closing.ending = true;
+           if (op == Op::ReplaceStaged) closing.ending = true;
          };
-       }},
+       },
+       1},
       // CorelDRAW holds the old plug-in, but the attempt failed before that
       // mattered: no word about CorelDRAW.
       {{{Op::Stage, kStaging, kErrorDiskFull, 1}},
@@ -331,7 +389,7 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
        0,
        Hr(kErrorDiskFull),
        [](FakeFileSystem& files, FakeWorker&) {
-         EXPECT_TRUE(files.Rename(kInstalled, kBackup).ok());
+         EXPECT_TRUE(files.Rename(kInstalled, kAside).ok());
        }},
   };
   for (const Case& c : cases) {
@@ -349,15 +407,20 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
     if (hadFolder) caseFs.AddFile(kInstalled, "old plug-in");
     if (c.setUp) c.setUp(caseFs, caseWorker);
     const FakeFileSystem::Entry* before =
-        caseFs.Exists(kInstalled) ? caseFs.Find(kInstalled) : caseFs.Find(kBackup);
+        caseFs.Exists(kInstalled) ? caseFs.Find(kInstalled) : caseFs.Find(kAside);
     const FakeFileSystem::Entry old = before != nullptr ? *before : FakeFileSystem::Entry{};
     for (const Fault& fault : c.faults) caseFs.Fail(fault.op, fault.path, fault.error, fault.times);
     casePresenter.InstallRequested(1);
     caseFs.beforeOp = nullptr;
 
     EXPECT_EQ(caseWorker.paused, c.paused);
+    EXPECT_EQ(caseWorker.pausedClosing, c.pausedClosing);
+    if (c.replaceTries >= 0) {
+      EXPECT_EQ(caseFs.calls[Op::ReplaceStaged], c.replaceTries);
+    }
     EXPECT_FALSE(caseFs.Exists(kStaging));
-    EXPECT_FALSE(caseFs.Exists(kBackup));
+    EXPECT_FALSE(caseFs.Exists(kAside));
+    EXPECT_FALSE(caseFs.Exists(kTempFile)) << "the download is left in TEMP";
     if (caseFs.Exists(kLetter)) {
       EXPECT_EQ(caseFs.Find(kLetter)->bytes, "a letter");
     }
@@ -365,7 +428,6 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
       EXPECT_EQ(caseView.status, texts::kInstalled);
       EXPECT_TRUE(caseView.dialogs.empty());
       EXPECT_EQ(caseFs.Find(kInstalled)->bytes, kPlugin);
-      EXPECT_FALSE(caseFs.Exists(kTempFile));
       continue;
     }
     EXPECT_EQ(caseView.status, L"安装失败");
@@ -379,27 +441,76 @@ TEST_F(PluginInstallTest, AFailingFileStepLeavesTheOldPluginAsItWas) {
       EXPECT_EQ(caseFs.Find(kInstalled)->readOnly, old.readOnly);
       EXPECT_EQ(caseFs.Find(kInstalled)->hidden, old.hidden);
     }
-    EXPECT_TRUE(caseFs.Exists(kTempFile));
   }
 }
 
-// Whatever changed the file in TEMP after the download wrote it (a shared
-// TEMP folder) does not get installed.
-TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
-  fs.AddFile(kInstalled, "old plug-in");
-  net.sha256 = fake::FakeSha256("the bytes that arrived");
-  Press(1);
-  ExpectFailure(L"安装失败", InstallFailedText(kTrustEBadDigest));
-  EXPECT_EQ(fs.Find(kInstalled)->bytes, "old plug-in");
-  EXPECT_FALSE(fs.Exists(kStaging));
+// Wherever closing the window ends the file step, the plug-in's name holds
+// the whole old plug-in or the whole new one, and nothing else is left.
+TEST_F(PluginInstallTest, ClosingAtAnyStepLeavesAWholePlugin) {
+  for (const Op at : {Op::Stage, Op::StageRead, Op::ReplaceStaged, Op::Rename, Op::Discard}) {
+    SCOPED_TRACE(static_cast<int>(at));
+    FakeFileSystem files = fs;
+    FakeWorker closing;
+    FakeView window{InstallerDesign()};
+    FakeDownloader download{files};
+    download.body = kPlugin;
+    PluginInstaller attempt{window, env, files, download, closing, kUrl};
+    files.AddFile(kInstalled, "old plug-in");
+    files.Find(kInstalled)->sharesDelete = true;  // the way through Rename and Discard
+    files.posixRenames = false;
+    files.beforeOp = [&](Op op, const std::wstring&) {
+      if (op == at) closing.ending = true;
+    };
+    attempt.DownloadAndInstall(kDraw2020);
+    ASSERT_TRUE(closing.ending);
+    ASSERT_TRUE(files.Exists(kInstalled));
+    EXPECT_TRUE(files.Find(kInstalled)->bytes == "old plug-in" ||
+                files.Find(kInstalled)->bytes == kPlugin);
+    EXPECT_FALSE(files.Exists(kStaging));
+    EXPECT_FALSE(files.Exists(kAside));
+    EXPECT_FALSE(files.Exists(kTempFile));
+  }
 }
 
-TEST_F(PluginInstallTest, TempFileThatCannotBeDeletedStillInstalls) {
-  fs.Fail(Op::RemoveFile, kTempFile, kErrorAccessDenied);
+// A name to set the old plug-in aside under that cannot be deleted (a
+// reader still holds an earlier one) is stepped over.
+TEST_F(PluginInstallTest, ALeftoverAsideNameNeverBlocksAnInstall) {
+  fs.AddFile(kInstalled, "old plug-in");
+  fs.Find(kInstalled)->sharesDelete = true;
+  fs.posixRenames = false;
+  fs.AddFile(kAside, "older plug-in");
+  fs.Fail(Op::Discard, kAside, kErrorAccessDenied);
+  Press(1);
+  ExpectInstalled();
+  EXPECT_EQ(fs.Find(kAside)->bytes, "older plug-in");
+  EXPECT_FALSE(fs.Exists(kAside + L"1"));
+}
+
+// No one else can change the download between its last byte and the copy.
+TEST_F(PluginInstallTest, OnlyTheBytesReceivedAreInstalled) {
+  fs.AddFile(kInstalled, "old plug-in");
+  fs.beforeOp = [this](Op op, const std::wstring&) {
+    if (op == Op::Stage) {
+      EXPECT_FALSE(fs.WriteFile(kTempFile, "changed").ok());
+      EXPECT_FALSE(fs.Rename(kTempFile, kTemp + L"\\elsewhere").ok());
+    }
+  };
+  Press(1);
+  ExpectInstalled();
+}
+
+// The download took a fresh name (a scanner holds the one asked for): that
+// file is the one installed, and the one that goes.
+TEST_F(PluginInstallTest, TheFileTheDownloadWroteIsInstalled) {
+  const std::wstring fresh = kTemp + L"\\Zarvelo_CDRplugin (2).gip";
+  fs.AddFile(kTempFile, "the last attempt's download");
+  fs.Find(kTempFile)->inUse = true;
+  net.freshFile = fresh;
   Press(1);
   EXPECT_EQ(view.status, texts::kInstalled);
-  EXPECT_TRUE(view.dialogs.empty());
   EXPECT_EQ(fs.Find(kInstalled)->bytes, kPlugin);
+  EXPECT_FALSE(fs.Exists(fresh));
+  EXPECT_EQ(fs.Find(kTempFile)->bytes, "the last attempt's download");
 }
 
 TEST_F(PluginInstallTest, UnsetTempUsesTheSystemTemporaryFolder) {
@@ -457,7 +568,7 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
     std::optional<WinError> keyFailure;
     const wchar_t* hint = kCheckNetwork;
   } cases[] = {
-      {"404", {kInetEResourceNotFound, std::nullopt, 404}, kTrustENoSignature, {}},
+      {"404", {kInetEResourceNotFound, std::nullopt, 404}, kTrustENoSignature, {}, kCheckSignature},
       // Only "no such file" means no signature; anything else is what it
       // would be for the plug-in.
       {"403", {kInetEDownloadFailure, std::nullopt, 403}, kInetEDownloadFailure, {}},
@@ -465,13 +576,14 @@ TEST_F(PluginInstallTest, WithAKeyAMissingOrWrongSignatureInstallsNothing) {
       {"no such host", {kInetEResourceNotFound, std::nullopt, 0}, kInetEResourceNotFound, {}},
       {"500", {kInetEDownloadFailure, std::nullopt, 500}, kInetEDownloadFailure, {}},
       {"refused", {kInetECannotConnect, std::nullopt, 0}, kInetECannotConnect, {}},
-      {"of another file", {0, otherFile, 200}, kTrustEBadDigest, {}},
-      {"garbage", {0, std::string("<html>signature</html>"), 200}, kTrustEBadDigest, {}},
-      {"empty", {0, std::string(), 200}, kTrustEBadDigest, {}},
-      {"huge", {0, SignatureFileFor(kPlugin) + std::string(4096, 'x'), 200}, kTrustEBadDigest, {}},
+      {"of another file", {0, otherFile, 200}, kTrustEBadDigest, {}, kCheckSignature},
+      {"garbage", {0, std::string("<html>signature</html>"), 200}, kTrustEBadDigest, {}, kCheckSignature},
+      {"empty", {0, std::string(), 200}, kTrustEBadDigest, {}, kCheckSignature},
+      {"huge", {0, SignatureFileFor(kPlugin) + std::string(4096, 'x'), 200}, kTrustEBadDigest, {},
+       kCheckSignature},
       {"key fails", {0, SignatureFileFor(kPlugin), 200}, HResultFromWin32(kErrorNotEnoughMemory),
        kErrorNotEnoughMemory},
-      {"410", {kInetEResourceNotFound, std::nullopt, 410}, kTrustENoSignature, {}},
+      {"410", {kInetEResourceNotFound, std::nullopt, 410}, kTrustENoSignature, {}, kCheckSignature},
       {"429 after the retries", {kInetEDownloadFailure, std::nullopt, 429}, kInetEDownloadFailure,
        {}},
       {"407", {kInetEDownloadFailure, std::nullopt, 407}, kInetEDownloadFailure, {}},

@@ -31,8 +31,10 @@ that are no signature), missing (404), busy (429, Retry-After: 1). Without
 Plug-in modes besides the plain ones: nolength (no Content-Length, the end
 of the connection ends the body), oversized (a Content-Length of 2^64 - 1,
 then a few bytes), endless (a chunked body that never ends), chunked (the
-body, chunked), gzip (the body gzip-compressed, Content-Encoding: gzip),
-trickle (the body one byte every quarter of a second).
+body, chunked), chunked-cut (the same, cut in the middle of a chunk),
+gzip (the body gzip-compressed, Content-Encoding: gzip), trickle (the body
+one byte every quarter of a second), 206 (the whole body as 206 Partial
+Content).
 
 On start a fresh test CA, a server certificate for 127.0.0.1 signed by it
 and a self-signed "untrusted" certificate are made with openssl; DIR/ca.pem
@@ -61,7 +63,7 @@ PLUGIN_PATH = "/down/Zarvelo_CDRplugin.gip"
 DEFAULT_SIZE = 300000
 MODES = ("ok", "404", "500", "empty", "truncated", "nolength", "stall", "slow",
          "refuse", "untrusted", "redirect-http", "login", "login-untyped", "drop", "503",
-         "oversized", "endless", "chunked", "gzip", "trickle")
+         "oversized", "endless", "chunked", "gzip", "trickle", "206", "chunked-cut")
 # Modes that fail the first n requests, then answer as another mode.
 FAULT_MODES = ("drop", "503")
 LOGIN_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Wi-Fi login</title></head>"
@@ -374,7 +376,11 @@ def answer(conn, state, mode, body, signature, data_port):
         send_head(conn, 200, "OK", 2 ** 64 - 1)
         conn.sendall(body[:STALL_BYTES])
         wait_for_client_to_leave(conn, state, STALL_LIMIT)
-    elif mode in ("endless", "chunked"):
+    elif mode == "206":
+        send_head(conn, 206, "Partial Content", len(body),
+                  ["Content-Range: bytes 0-%d/%d" % (len(body) - 1, len(body))])
+        conn.sendall(body)
+    elif mode in ("endless", "chunked", "chunked-cut"):
         send_head(conn, 200, "OK", extra=["Transfer-Encoding: chunked"])
         start = 0
         while not state.stopping.is_set():
@@ -382,6 +388,9 @@ def answer(conn, state, mode, body, signature, data_port):
             if mode == "endless" and not piece:
                 start = 0
                 continue
+            if mode == "chunked-cut" and start + CHUNK >= len(body):
+                conn.sendall(b"%x\r\n" % len(piece) + piece[:len(piece) // 2])
+                break
             if not piece:
                 conn.sendall(b"0\r\n\r\n")
                 break

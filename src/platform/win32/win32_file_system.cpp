@@ -13,13 +13,10 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/system_library.h"
 
 namespace zarvelo::win32 {
 namespace {
-
-// Attributes that make MoveFileEx refuse to replace a file.
-constexpr DWORD kStickyAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 constexpr DWORD kReadChunk = 64 * 1024;
 // Large pieces keep a 64 MiB copy to a few dozen calls; `stop` is asked
@@ -48,20 +45,28 @@ bool ReadFull(HANDLE file, char* buffer, DWORD size, DWORD& got) {
   return true;
 }
 
+// The SHA-256 of the whole file, read from its start.
+Result<Sha256Digest> HashAll(HANDLE file) {
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return LastError();
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
+  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  Sha256 hash;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFull(file, buffer.get(), kReadChunk, got)) return LastError();
+    const Status hashed = hash.Update(buffer.get(), got);
+    if (!hashed.ok()) return hashed;
+    if (got < kReadChunk) return hash.Finish();
+  }
+}
+
 // The native form of an extended path ("\\?\C:\..." is "\??\C:\..."), which
 // a rename through a handle takes.
 std::wstring NativePath(const std::wstring& path) {
   std::wstring native = ExtendedPath(path);
   if (native.compare(0, 4, L"\\\\?\\") == 0) native[1] = L'?';
   return native;
-}
-
-// Whether the two handles are one file: same volume, same file index.
-bool SameFile(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION x, y;
-  if (!::GetFileInformationByHandle(a, &x) || !::GetFileInformationByHandle(b, &y)) return false;
-  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
 bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
@@ -82,6 +87,33 @@ Status WriteFull(HANDLE file, const char* data, DWORD size) {
   return Status::Ok();
 }
 
+// Renames the file of `file` (opened with delete access) to `target`,
+// replacing a file there in one step. Windows 10 replaces a file that a
+// reader holds with delete sharing only with POSIX semantics; older
+// systems, some file systems and Wine refuse that request, and get the
+// plain one.
+Status RenameReplacing(HANDLE file, const std::wstring& target) {
+  const std::wstring native = NativePath(target);
+  const std::size_t size =
+      offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
+  const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
+  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+  rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
+  // FileRenameInfoEx takes flags where FileRenameInfo has ReplaceIfExists.
+  constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  DWORD flags = kReplaceIfExists | kPosixSemantics;
+  std::memcpy(buffer.get(), &flags, sizeof flags);
+  if (!kEmulateWindows7 && ::SetFileInformationByHandle(file, kFileRenameInfoEx, rename,
+                                                        static_cast<DWORD>(size)))
+    return Status::Ok();
+  flags = kReplaceIfExists;  // ReplaceIfExists = TRUE
+  std::memcpy(buffer.get(), &flags, sizeof flags);
+  return Check(::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)));
+}
+
 class Win32StagedFile : public StagedFile {
  public:
   Win32StagedFile(FileHandle file, std::wstring path)
@@ -89,7 +121,7 @@ class Win32StagedFile : public StagedFile {
     marked_ = SetDeleteOnClose(file_.get(), true);
   }
   ~Win32StagedFile() override {
-    if (!file_ || kept_) return;
+    if (!file_) return;
     if (marked_ || SetDeleteOnClose(file_.get(), true)) return;  // gone when the handle closes
     file_.reset();
     ::DeleteFileW(path_.c_str());
@@ -98,81 +130,62 @@ class Win32StagedFile : public StagedFile {
   Win32StagedFile& operator=(const Win32StagedFile&) = delete;
 
   HANDLE handle() const { return file_.get(); }
-  void SetDigest(const Sha256Digest& digest) { digest_ = digest; }
 
-  Sha256Digest Sha256() const override { return digest_; }
+  Result<Sha256Digest> Sha256() const override { return HashAll(file_.get()); }
 
-  Status MoveTo(const std::wstring& target) override {
-    const std::wstring native = NativePath(target);
-    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
-    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
-    if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
-    std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
-    // A file marked for deletion cannot be renamed or opened by name: the
-    // mark comes off for the move, and back on if it fails.
-    if (marked_ && !SetDeleteOnClose(file_.get(), false)) return LastError();
-    marked_ = false;
-    if (!::SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
-                                      static_cast<DWORD>(size))) {
-      const Status failure = LastError();
-      marked_ = SetDeleteOnClose(file_.get(), true);
-      return failure;
+  Status Replace(const std::wstring& target) override {
+    const std::wstring to = ExtendedPath(target);
+    // A rename does not replace a read-only file: the attribute comes off
+    // first, and goes back on if the rename fails.
+    const DWORD original = ::GetFileAttributesW(to.c_str());
+    const bool readOnly = original != INVALID_FILE_ATTRIBUTES &&
+                          (original & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+                              FILE_ATTRIBUTE_READONLY;
+    if (readOnly) {
+      const DWORD plain = original & ~FILE_ATTRIBUTE_READONLY;
+      if (!::SetFileAttributesW(to.c_str(), plain != 0 ? plain : FILE_ATTRIBUTE_NORMAL))
+        return LastError();
     }
-    path_ = ExtendedPath(target);
-    return Status::Ok();
-  }
-
-  Status IsAt(const std::wstring& path) const override {
-    // Attributes only: no sharing rule stands in the way, and no byte is
-    // read again. The bytes cannot have changed: no one else can write.
-    const FileHandle there(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!there) return LastError();
-    return SameFile(there.get(), file_.get()) ? Status::Ok() : Status(ERROR_FILE_NOT_FOUND);
-  }
-
-  Status Keep() override {
-    if (marked_ && !SetDeleteOnClose(file_.get(), false)) return LastError();
-    marked_ = false;
-    kept_ = true;
-    // Closing can report a delayed write error on network drives.
-    if (!::CloseHandle(file_.release())) return LastError();
+    // A file marked for deletion cannot be renamed: the mark comes off for
+    // the rename, and back on if it fails.
+    Status renamed = Status::Ok();
+    if (marked_ && !SetDeleteOnClose(file_.get(), false)) renamed = LastError();
+    if (renamed.ok()) {
+      marked_ = false;
+      renamed = RenameReplacing(file_.get(), to);
+    }
+    if (!renamed.ok()) {
+      if (!marked_) marked_ = SetDeleteOnClose(file_.get(), true);
+      if (readOnly) ::SetFileAttributesW(to.c_str(), original);
+      return renamed;
+    }
+    // The bytes were flushed before: a delayed error of the close changes
+    // nothing for them.
+    file_.reset();
     return Status::Ok();
   }
 
  private:
   FileHandle file_;
-  std::wstring path_;  // where it is now, for a last delete by name
-  Sha256Digest digest_{};
+  std::wstring path_;  // for a last delete by name
   bool marked_ = false;
-  bool kept_ = false;
 };
+
+// Reads from the start of a held file.
+HANDLE Rewound(const HeldFile& file) {
+  const HANDLE handle = static_cast<const Win32HeldFile&>(file).handle();
+  LARGE_INTEGER start{};
+  return ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ? handle : nullptr;
+}
 
 }  // namespace
 
+Win32HeldFile::~Win32HeldFile() {
+  if (file_) SetDeleteOnClose(file_.get(), true);
+}
+
 Status Win32FileSystem::CreateFolder(const std::wstring& path) {
   return Check(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr));
-}
-
-Status Win32FileSystem::RemoveFile(const std::wstring& path) {
-  return Check(::DeleteFileW(ExtendedPath(path).c_str()));
-}
-
-Status Win32FileSystem::Copy(const std::wstring& source, const std::wstring& destination) {
-  const std::wstring to = ExtendedPath(destination);
-  if (!::CopyFileW(ExtendedPath(source).c_str(), to.c_str(), FALSE)) return LastError();
-  // On disk before anything is swapped in on the strength of the copy: a
-  // power cut must not leave a half-written file in its place.
-  const FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!copy) return LastError();
-  return Check(::FlushFileBuffers(copy.get()));
 }
 
 Result<std::int64_t> Win32FileSystem::FileSize(const std::wstring& path) const {
@@ -184,17 +197,15 @@ Result<std::int64_t> Win32FileSystem::FileSize(const std::wstring& path) const {
                                    data.nFileSizeLow);
 }
 
-Result<std::string> Win32FileSystem::ReadSmallFile(const std::wstring& path,
+Result<std::string> Win32FileSystem::ReadSmallFile(const HeldFile& file,
                                                    std::size_t limit) const {
   if (limit >= MAXDWORD) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  const FileHandle file = OpenForReading(path);
-  if (!file) return LastError();
-  // One byte more than allowed tells a file that is too long, whatever its
-  // size said when it was opened.
+  const HANDLE from = Rewound(file);
+  if (!from) return LastError();
+  // One byte more than allowed tells a file that is too long.
   std::string bytes(limit + 1, '\0');
   DWORD got = 0;
-  if (!ReadFull(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), got))
-    return LastError();
+  if (!ReadFull(from, bytes.data(), static_cast<DWORD>(bytes.size()), got)) return LastError();
   if (got > limit) return Status(ERROR_FILE_TOO_LARGE);
   bytes.resize(got);
   return bytes;
@@ -203,57 +214,20 @@ Result<std::string> Win32FileSystem::ReadSmallFile(const std::wstring& path,
 Result<Sha256Digest> Win32FileSystem::FileSha256(const std::wstring& path) const {
   const FileHandle file = OpenForReading(path);
   if (!file) return LastError();
-  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
-  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  Sha256 hash;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFull(file.get(), buffer.get(), kReadChunk, got)) return LastError();
-    const Status hashed = hash.Update(buffer.get(), got);
-    if (!hashed.ok()) return hashed;
-    if (got < kReadChunk) return hash.Finish();
-  }
+  return HashAll(file.get());
 }
 
-Status Win32FileSystem::MoveReplacing(const std::wstring& source, const std::wstring& target) {
-  const std::wstring from = ExtendedPath(source);
-  const std::wstring to = ExtendedPath(target);
-
-  // MoveFileEx will not replace a read-only file; clear what stands in the
-  // way, and put it back if the move fails after all.
-  const DWORD original = ::GetFileAttributesW(to.c_str());
-  bool cleared = false;
-  if (original != INVALID_FILE_ATTRIBUTES && !(original & FILE_ATTRIBUTE_DIRECTORY) &&
-      (original & kStickyAttributes)) {
-    DWORD plain = original & ~kStickyAttributes;
-    if (plain == 0) plain = FILE_ATTRIBUTE_NORMAL;
-    cleared = ::SetFileAttributesW(to.c_str(), plain) != FALSE;
-  }
-
-  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return Status::Ok();
-  const Status moveFailure = LastError();
-  if (cleared) ::SetFileAttributesW(to.c_str(), original);
-
-  // The move's own error does not always say that another program holds the
-  // file open; asking for the file without sharing does.
-  const FileHandle probe(::CreateFileW(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!probe) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Status(error);
-  }
-  return moveFailure;
-}
-
-Status Win32FileSystem::Stage(const std::wstring& source, const std::wstring& staging,
+Status Win32FileSystem::Stage(const HeldFile& source, const std::wstring& staging,
                               const std::function<bool()>& stop,
-                              std::unique_ptr<StagedFile>& staged) {
+                              std::unique_ptr<StagedFile>& staged, bool& readFailed) {
   staged.reset();
-  // No one writes to the source while it is copied either.
-  const FileHandle from(::CreateFileW(ExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!from) return LastError();
+  readFailed = false;
+  // No one can write to the source: it is held since its first byte.
+  const HANDLE from = Rewound(source);
+  if (!from) {
+    readFailed = true;
+    return LastError();
+  }
   const std::wstring to = ExtendedPath(staging);
   // Only the name goes: a hard link planted here keeps its file's bytes.
   const DWORD removeError = ::DeleteFileW(to.c_str()) ? ERROR_SUCCESS : ::GetLastError();
@@ -270,24 +244,20 @@ Status Win32FileSystem::Stage(const std::wstring& source, const std::wstring& st
   auto made = std::make_unique<Win32StagedFile>(std::move(file), to);
   const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyChunk]);
   if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  Sha256 hash;
   for (;;) {
     if (stop()) return Status(ERROR_CANCELLED);
     DWORD got = 0;
-    if (!ReadFull(from.get(), buffer.get(), kCopyChunk, got)) return LastError();
-    // The digest is of the bytes as they go into the held file.
-    const Status hashed = hash.Update(buffer.get(), got);
-    if (!hashed.ok()) return hashed;
+    if (!ReadFull(from, buffer.get(), kCopyChunk, got)) {
+      readFailed = true;
+      return LastError();
+    }
     const Status written = WriteFull(made->handle(), buffer.get(), got);
     if (!written.ok()) return written;
     if (got < kCopyChunk) break;
   }
-  // On disk before anything is swapped in on the strength of the copy: a
-  // power cut must not leave a half-written file in its place.
+  // On disk before it replaces anything: a power cut must not leave a
+  // half-written file under the plug-in's name.
   if (!::FlushFileBuffers(made->handle())) return LastError();
-  const Result<Sha256Digest> digest = hash.Finish();
-  if (!digest.ok()) return digest.status();
-  made->SetDigest(digest.value());
   staged = std::move(made);
   return Status::Ok();
 }

@@ -26,6 +26,7 @@ class Win32Worker : public Worker {
 
   void Run(std::function<void()> job, std::function<void()> done) override;
   bool Pause(std::uint32_t ms) override;
+  void PauseWhileClosing(std::uint32_t ms) override { ::Sleep(ms); }
 
  private:
   BackgroundThreads& threads_;

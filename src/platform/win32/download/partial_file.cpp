@@ -1,7 +1,10 @@
 #include "platform/win32/download/partial_file.h"
 
+#include <utility>
+
 #include "platform/win32/last_error.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/win32_file_system.h"
 
 namespace zarvelo::win32 {
 namespace {
@@ -41,8 +44,8 @@ Status PartialFile::CreateAt(const std::wstring& path) {
   const std::wstring extended = ExtendedPath(path);
   // If this fails, creating the file says why.
   ::DeleteFileW(extended.c_str());
-  file_.reset(::CreateFileW(extended.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  file_.reset(::CreateFileW(extended.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   return file_ ? Status::Ok() : LastError();
 }
 
@@ -65,21 +68,24 @@ Status PartialFile::Create(const std::wstring& path) {
   if (!created.ok()) return created;
   // Marked for deletion from the start, so the system removes it even when
   // the process ends in the middle of a transfer (the user closed the
-  // window while the server stalled). Keep() takes the mark off.
+  // window while the server stalled).
   markedForDeletion_ = MarkForDeletion(true).ok();
   return Status::Ok();
 }
 
 PartialFile::~PartialFile() {
-  if (!file_ || kept_) return;
+  if (!file_) return;
   if (markedForDeletion_) return;  // gone when the handle closes
   file_.reset();
   ::DeleteFileW(ExtendedPath(path_).c_str());
 }
 
 Status PartialFile::Write(const char* data, DWORD size) {
-  const Status hashed = hash_.Update(data, size);
-  if (!hashed.ok()) return hashed;
+  if (hashing_) {
+    const Status hashed = hash_.Update(data, size);
+    if (!hashed.ok()) return hashed;
+  }
+  size_ += size;
   while (size > 0) {
     DWORD written = 0;
     const Status wrote = Check(::WriteFile(file_.get(), data, size, &written, nullptr));
@@ -91,18 +97,16 @@ Status PartialFile::Write(const char* data, DWORD size) {
   return Status::Ok();
 }
 
-Result<Sha256Digest> PartialFile::Keep() {
-  const Result<Sha256Digest> digest = hash_.Finish();
-  if (!digest.ok()) return digest;
-  if (markedForDeletion_) {
-    const Status unmarked = MarkForDeletion(false);
-    if (!unmarked.ok()) return unmarked;
+Result<std::shared_ptr<HeldFile>> PartialFile::Keep(Sha256Digest& digest) {
+  if (hashing_) {
+    const Result<Sha256Digest> hashed = hash_.Finish();
+    if (!hashed.ok()) return hashed.status();
+    digest = hashed.value();
   }
-  kept_ = true;
-  // Closing can report a delayed write error on network drives.
-  const Status closed = Check(::CloseHandle(file_.release()));
-  if (!closed.ok()) return closed;
-  return digest;
+  // Still marked for deletion: read through the handle only, it goes when
+  // the holder lets go, or the process ends.
+  auto held = std::make_shared<Win32HeldFile>(std::move(file_), size_);
+  return std::shared_ptr<HeldFile>(std::move(held));
 }
 
 Status PartialFile::MarkForDeletion(bool deleteOnClose) {

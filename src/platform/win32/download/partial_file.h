@@ -1,16 +1,21 @@
 // The file a download writes, made new for each attempt: whatever had its
 // name is removed first and the file is created so that it cannot be one
 // that already exists (a file planted in a shared TEMP folder is never
-// written to or used). When the name is still held, a fresh one is taken. It goes away again unless the download succeeds,
-// even when the process ends in the middle of it.
+// written to or used). When the name is still held, a fresh one is taken.
+// It goes away again unless the download succeeds, even when the process
+// ends in the middle of it; a whole download stays held, shared for
+// reading only, until dropped.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/digest.h"
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/win32/cng/sha256.h"
 #include "platform/win32/handles.h"
 
@@ -18,7 +23,8 @@ namespace zarvelo::win32 {
 
 class PartialFile {
  public:
-  PartialFile() = default;
+  // `hash`: the bytes are hashed as they are written.
+  explicit PartialFile(bool hash) : hashing_(hash) {}
   ~PartialFile();
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
@@ -32,8 +38,9 @@ class PartialFile {
   // Appends the bytes and hashes them.
   Status Write(const char* data, DWORD size);
 
-  // Keeps the file; the SHA-256 of everything written.
-  Result<Sha256Digest> Keep();
+  // Hands the file over, held, with the SHA-256 of everything written
+  // (when hashed) in `digest`.
+  Result<std::shared_ptr<HeldFile>> Keep(Sha256Digest& digest);
 
  private:
   // Why `path` could not be made new, if it could not.
@@ -43,8 +50,9 @@ class PartialFile {
   std::wstring path_;
   FileHandle file_;
   Sha256 hash_;
+  std::int64_t size_ = 0;
+  bool hashing_;
   bool markedForDeletion_ = false;
-  bool kept_ = false;
 };
 
 }  // namespace zarvelo::win32

@@ -19,11 +19,11 @@
 
 // A transfer is up to kMaxAttempts requests: transient faults are tried
 // again after a wait (download/download_policy.h), everything else ends it.
-// It succeeds when the server answered 2xx with something that is not a
+// It succeeds when the server answered 200 with something that is not a
 // web page, neither encoded nor longer than the largest plug-in, and the
-// whole body (= Content-Length, or a chunked body to its end) arrived
-// within the attempt's deadline. Nothing is left behind otherwise: the file
-// is made only once the server has answered 2xx with a body worth reading,
+// whole body (= Content-Length) arrived within the attempt's deadline.
+// Nothing is left behind otherwise: the file is made only once the server
+// has answered 200 with a body worth reading,
 // and deleted again if the body does not arrive. LastHttpStatus() gives the
 // status of the last attempt's final answer whatever the result (a 200
 // whose body broke off, a 403 and a 404 alike).
@@ -41,6 +41,7 @@ struct DownloadTransfer {
   DWORD stallTimeoutMs = 0;
   DWORD attemptDeadlineMs = 0;
   std::uint64_t maxBytes = 0;
+  bool hash = true;
 
   // The status of the server's final answer in the latest attempt; 0 until
   // one arrived.
@@ -154,7 +155,9 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   DWORD status = 0;
   const AttemptOutcome asked = Ask(t, http, status);
   if (asked.end != AttemptEnd::kComplete) return asked;
-  if (status < 200 || status > 299) {
+  // No range is ever asked for: a 206 (or any other 2xx) is not the whole
+  // plug-in.
+  if (status != HTTP_STATUS_OK) {
     const std::optional<std::wstring> retryAfter = http.Header(WINHTTP_QUERY_RETRY_AFTER);
     const std::optional<std::int64_t> retryAfterMs =
         retryAfter ? ParseRetryAfterMs(*retryAfter) : std::nullopt;
@@ -171,7 +174,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   if (plan.verdict != BodyVerdict::kTake) return notThePlugin;
   const std::optional<std::uint64_t> length = plan.length;
 
-  PartialFile file;
+  PartialFile file(t.hash);
   const Status created = file.Create(t.file);
   if (!created.ok()) return FileFailure(created);
   WebPageSniffer sniffer;
@@ -214,20 +217,20 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   }
   // The connection closed before the whole body was there.
   if (length && received != *length) return {AttemptEnd::kDropped, kInetEDownloadFailure};
-  const Result<Sha256Digest> kept = file.Keep();
+  const Result<std::shared_ptr<HeldFile>> kept = file.Keep(download.sha256);
   if (!kept.ok()) return FileFailure(kept.status());
-  download.sha256 = kept.value();
-  download.file = file.path();
+  download.file = kept.value();
   ReportProgress(shared, received, length.value_or(0));
   return {AttemptEnd::kComplete, 0};
 }
 
-void Report(const std::shared_ptr<Transfer>& t, const DownloadResult& download) {
+void Report(const std::shared_ptr<Transfer>& t, DownloadResult download) {
   // Cancel() runs on the user-interface thread too, so checking there again
-  // means `done` never runs once Cancel() has returned.
+  // means `done` never runs once Cancel() has returned. `done` gets the one
+  // hold on the file.
   if (t->cancelled) return;
-  t->post([t, download] {
-    if (!t->cancelled) t->done(download);
+  t->post([t, download = std::move(download)]() mutable {
+    if (!t->cancelled) t->done(std::move(download));
   });
 }
 
@@ -267,7 +270,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
     http.CloseRequest();
     if (::WaitForSingleObject(t->cancel.get(), static_cast<DWORD>(wait)) != WAIT_TIMEOUT) return;
   }
-  Report(t, download);
+  Report(t, std::move(download));
 }
 
 }  // namespace
@@ -301,6 +304,7 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   transfer->stallTimeoutMs = stallTimeoutMs_;
   transfer->attemptDeadlineMs = attemptDeadlineMs_;
   transfer->maxBytes = maxBytes_;
+  transfer->hash = hash_;
   transfer_ = transfer;
 
   std::int32_t failure = 0;
@@ -314,7 +318,7 @@ void Win32Downloader::Start(const std::wstring& url, const std::wstring& file, D
   post_([transfer, failure] {
     DownloadResult download;
     download.result = failure;
-    if (!transfer->cancelled) transfer->done(download);
+    if (!transfer->cancelled) transfer->done(std::move(download));
   });
 }
 

@@ -48,6 +48,10 @@ class Win32Downloader : public Downloader {
   Win32Downloader(const Win32Downloader&) = delete;
   Win32Downloader& operator=(const Win32Downloader&) = delete;
 
+  // Whether transfers hash the bytes they receive (DownloadResult::sha256);
+  // they do unless told otherwise.
+  void HashBytes(bool hash) { hash_ = hash; }
+
   // A transfer still running is cancelled first; it is not waited for.
   void Start(const std::wstring& url, const std::wstring& file, Done done) override;
   std::uint32_t LastHttpStatus() const override;
@@ -64,6 +68,7 @@ class Win32Downloader : public Downloader {
   DWORD stallTimeoutMs_;
   DWORD attemptDeadlineMs_;
   std::uint64_t maxBytes_;
+  bool hash_ = true;
   std::shared_ptr<detail::DownloadTransfer> transfer_;
 };
 
