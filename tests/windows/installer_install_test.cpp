@@ -421,12 +421,12 @@ TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
     ASSERT_TRUE(installer.WaitForStatus(texts::kInstalled, kAttemptTimeoutMs));
     stepMs = static_cast<DWORD>(::GetTickCount64() - begin) + 1;
   }
-  const unsigned seed = static_cast<unsigned>(
+  const unsigned randomInit = static_cast<unsigned>(
       std::chrono::steady_clock::now().time_since_epoch().count());
-  std::mt19937 random(seed);
+  std::mt19937 random(randomInit);
   for (int run = 0; run < 6; ++run) {
     const DWORD delayMs = std::uniform_int_distribution<DWORD>(0, stepMs)(random);
-    SCOPED_TRACE(testing::Message() << "seed " << seed << ", ended " << delayMs << " ms of "
+    SCOPED_TRACE(testing::Message() << "random init " << randomInit << ", ended " << delayMs << " ms of "
                                     << stepMs << " into the file step");
     TestProfile profile({k2020});
     ASSERT_TRUE(PutOldPlugin(profile, k2020));
