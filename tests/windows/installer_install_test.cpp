@@ -426,8 +426,8 @@ TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
   std::mt19937 random(randomInit);
   for (int run = 0; run < 6; ++run) {
     const DWORD delayMs = std::uniform_int_distribution<DWORD>(0, stepMs)(random);
-    SCOPED_TRACE(testing::Message() << "random init " << randomInit << ", ended " << delayMs << " ms of "
-                                    << stepMs << " into the file step");
+    SCOPED_TRACE(testing::Message() << "random init " << randomInit << ", ended " << delayMs
+                                    << " ms of " << stepMs << " into the file step");
     TestProfile profile({k2020});
     ASSERT_TRUE(PutOldPlugin(profile, k2020));
     InstallerSession installer(profile);
