@@ -61,8 +61,10 @@ ensure_packages() {
 }
 
 # openssl turns a publisher key (ZARVELO_PAYLOAD_PUBLIC_KEY) into the key the
-# installer carries.
-BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 openssl)
+# installer carries. The release test signs through a SoftHSM token
+# (softhsm2, opensc's pkcs11-tool, and the PKCS#11 engine osslsigncode uses).
+BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 openssl
+                softhsm2 opensc libengine-pkcs11-openssl)
 WINE_PACKAGES=(wine wine64 wine32:i386 fonts-wine xvfb xauth locales fonts-noto-cjk
                fonts-arphic-uming imagemagick python3 openssl procps)
 
