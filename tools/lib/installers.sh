@@ -101,7 +101,7 @@ sign_step() {
   fi
   cat "$STAGE/sign.log" >&2
   if [[ " $* " == *" -ts "* ]] && grep -qi 'timestamp\|connect\|curl' "$STAGE/sign.log"; then
-    reason="no time stamp from $ZARVELO_SIGN_TIMESTAMP_URL for $what (asked with a SHA-256 imprint)"
+    reason="$ZARVELO_SIGN_TIMESTAMP_URL gave no time stamp (asked for one over a SHA-256 imprint)"
   elif [ "${SIGN_WAY:-pfx}" = token ]; then
     reason="the token did not sign: check ZARVELO_SIGN_PKCS11_MODULE ($ZARVELO_SIGN_PKCS11_MODULE), ZARVELO_SIGN_PKCS11_KEY, ZARVELO_SIGN_PIN and that ZARVELO_SIGN_CERT holds the certificate of that key"
   elif grep -qi 'wrong password\|mac verify failure' "$STAGE/sign.log"; then
