@@ -68,23 +68,23 @@ write_password() {
 # imprints only: public ones refuse SHA-1, so the SHA-1 signature is made
 # without a time stamp and stamped afterwards.
 sign_installers() {
-  local arch key=() stamp=()
+  local arch by=() stamp=()
   if [ "${SIGN_WAY:-pfx}" = token ]; then
-    key=(-pkcs11module "$ZARVELO_SIGN_PKCS11_MODULE" -certs "$ZARVELO_SIGN_CERT"
-         -key "$ZARVELO_SIGN_PKCS11_KEY")
-    [ -z "${ZARVELO_SIGN_PIN+set}" ] || key+=(-readpass "$STAGE/password")
+    by=(-pkcs11module "$ZARVELO_SIGN_PKCS11_MODULE" -certs "$ZARVELO_SIGN_CERT"
+        -key "$ZARVELO_SIGN_PKCS11_KEY")
+    [ -z "${ZARVELO_SIGN_PIN+set}" ] || by+=(-readpass "$STAGE/password")
   else
-    key=(-pkcs12 "$ZARVELO_SIGN_PFX" -readpass "$STAGE/password")
+    by=(-pkcs12 "$ZARVELO_SIGN_PFX" -readpass "$STAGE/password")
   fi
   [ -z "${ZARVELO_SIGN_TIMESTAMP_URL:-}" ] || stamp=(-ts "$ZARVELO_SIGN_TIMESTAMP_URL")
   [ -e "$STAGE/password" ] || write_password
   for arch in x64 x86; do
     log "Signing the $arch installer"
-    sign_step "$arch" "the SHA-1 signature" sign "${key[@]}" -h sha1 \
+    sign_step "$arch" "the SHA-1 signature" sign "${by[@]}" -h sha1 \
       -n "$PROGRAM_NAME" -i "$PROGRAM_URL"
     [ ${#stamp[@]} -eq 0 ] ||
       sign_step "$arch" "the SHA-1 signature's time stamp" add -h sha256 "${stamp[@]}"
-    sign_step "$arch" "the nested SHA-256 signature" sign -nest "${key[@]}" -h sha256 \
+    sign_step "$arch" "the nested SHA-256 signature" sign -nest "${by[@]}" -h sha256 \
       -n "$PROGRAM_NAME" -i "$PROGRAM_URL" "${stamp[@]}"
   done
 }
