@@ -33,7 +33,7 @@ build_installers() {
       dir="$ROOT/build/release/$arch"
       rm -rf "$dir"
       (cd "$ROOT" && quietly cmake --preset "$arch" -B "$dir" "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1")
-      cmake --build "$dir" -j "$(nproc)"
+      cmake --build "$dir" -j "$(nproc)" >&2
     else
       # A new cache over the old objects: settings a developer gave the
       # preset by hand (a staging address) do not stay.
