@@ -5,15 +5,24 @@
 #     they check no plug-in signature and are unsigned;
 #   - dist/SHA256SUMS checks with sha256sum -c;
 #   - tools/release refuses, leaving no installer in dist/, without the
-#     publisher key, without the certificate, with a wrong password, with an
-#     ECDSA certificate and with uncommitted changes;
-#   - released with a throwaway RSA certificate authority and time-stamped by
-#     a loopback time-stamp server, both installers carry two signatures
-#     (SHA-1, nested SHA-256) that verify, their digests check, and their
-#     imports and resources still pass;
-#   - an unsigned build after a release is the unsigned build again;
-#   - tools/check-host passes a good loopback host and fails one that sends
-#     no intermediate certificate and one with only post-Windows 7 suites.
+#     publisher key, without a way to sign, with half of the token's way,
+#     with both ways, without a time-stamp service, with a wrong password,
+#     with an ECDSA certificate and with uncommitted changes;
+#   - released with a key generated inside a SoftHSM token, certified by a
+#     throwaway RSA authority and time-stamped by a loopback time-stamp
+#     server that refuses SHA-1 imprints, after the x64 preset was
+#     configured with a staging address: both installers download from the
+#     built-in address, carry two signatures (SHA-1, nested SHA-256) that
+#     verify with SHA-256 time stamps, their digests check, their imports and
+#     resources still pass, and the summary says that Windows' trust was not
+#     checked;
+#   - an unsigned build after a release is the unsigned build again, the
+#     staging address in the cache notwithstanding;
+#   - tools/check-host passes a good loopback host and two limited to one
+#     TLS 1.2 suite of Windows 7's, and fails one that sends no intermediate
+#     certificate, one with only post-Windows 7 suites, a plug-in over the
+#     size limit, one that opens as a web page, and a .sig that does not
+#     verify or is served as a web page.
 #
 #   tests/release_build.sh OUT
 # leaves the signed installers in OUT/x64 and OUT/x86 for the Wine tests and
@@ -59,7 +68,9 @@ run_tool() {  # run_tool TOOL TREE [VAR=VALUE...]: tools/TOOL in TREE, with only
   # From inside the tree: cmake --build --preset reads the presets of the
   # working folder.
   (cd "$tree" && env -u ZARVELO_SIGN_PFX -u ZARVELO_SIGN_PASSWORD -u ZARVELO_SIGN_TIMESTAMP_URL \
-    -u ZARVELO_SIGN_CAFILE -u ZARVELO_PAYLOAD_PUBLIC_KEY "$@" "tools/$tool" >"$WORK/build.log" 2>&1)
+    -u ZARVELO_SIGN_CAFILE -u ZARVELO_PAYLOAD_PUBLIC_KEY -u ZARVELO_SIGN_NO_TIMESTAMP \
+    -u ZARVELO_SIGN_PKCS11_MODULE -u ZARVELO_SIGN_PKCS11_KEY -u ZARVELO_SIGN_CERT \
+    -u ZARVELO_SIGN_PIN "$@" "tools/$tool" >"$WORK/build.log" 2>&1)
 }
 build() { run_tool build "$@"; }
 release() { run_tool release "$@"; }
@@ -103,12 +114,13 @@ KEY="$WORK/key"
 "$ROOT/tools/make-signing-key" "$KEY" >/dev/null
 
 # A time-stamp authority the same CA certified, answering RFC 3161 requests
-# over HTTP on a free loopback port.
+# over HTTP on a free loopback port; like public ones, it refuses SHA-1
+# imprints.
 issue tsa "Zarvelo Test Time Stamps" ca 2 "${LEAF[@]}" extendedKeyUsage=critical,timeStamping
 echo 01 >"$P/tsa.serial"
 printf '%s\n' "[tsa]" "default_tsa = test_tsa" "[test_tsa]" "serial = $P/tsa.serial" \
   "signer_cert = $P/tsa.crt" "signer_key = $P/tsa.key" "certs = $P/tsa.crt" \
-  "default_policy = 1.2.3.4.1" "digests = sha1, sha256" "signer_digest = sha256" \
+  "default_policy = 1.2.3.4.1" "digests = sha256" "signer_digest = sha256" \
   "ess_cert_id_alg = sha256" >"$P/tsa.cnf"
 python3 - "$P" <<'PY' &
 import http.server, os, subprocess, sys
@@ -137,8 +149,29 @@ trap 'kill $TSA_PID 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do [ -e "$P/tsa.port" ] && break; sleep 0.1; done
 TSA_URL="http://127.0.0.1:$(cat "$P/tsa.port" 2>/dev/null)/"
 
+# A SoftHSM token with an RSA key generated inside it, whose certificate
+# the test authority issues for the key's public half.
+export SOFTHSM2_CONF="$WORK/softhsm2.conf"
+mkdir -p "$WORK/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$WORK/tokens" >"$SOFTHSM2_CONF"
+MODULE=/usr/lib/softhsm/libsofthsm2.so
+softhsm2-util --init-token --free --label "Zarvelo Test" --pin 'pi n' --so-pin 0000 >/dev/null
+pkcs11-tool --module "$MODULE" --token-label "Zarvelo Test" --login --pin 'pi n' \
+  --keypairgen --key-type rsa:2048 --label codesign --id 01 >/dev/null 2>&1
+pkcs11-tool --module "$MODULE" --token-label "Zarvelo Test" --read-object --type pubkey \
+  --label codesign -o "$P/token.der" >/dev/null 2>&1
+openssl pkey -pubin -inform DER -in "$P/token.der" -out "$P/token-public.pem"
+openssl x509 -req -in "$P/sign.csr" -force_pubkey "$P/token-public.pem" -CA "$P/ca.crt" \
+  -CAkey "$P/ca.key" -days 2 -extfile "$P/sign.ext" -out "$P/token.crt" 2>/dev/null
+cat "$P/token.crt" "$P/ca.crt" >"$P/token-chain.pem"
+
 SIGNING=(ZARVELO_PAYLOAD_PUBLIC_KEY="$KEY/public.pem" ZARVELO_SIGN_PFX="$P/sign.pfx"
-  ZARVELO_SIGN_PASSWORD='pa$$ word' ZARVELO_SIGN_CAFILE="$P/ca.crt")
+  ZARVELO_SIGN_PASSWORD='pa$$ word' ZARVELO_SIGN_CAFILE="$P/ca.crt"
+  ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL")
+TOKEN=(ZARVELO_PAYLOAD_PUBLIC_KEY="$KEY/public.pem" ZARVELO_SIGN_CAFILE="$P/ca.crt"
+  ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL" ZARVELO_SIGN_PKCS11_MODULE="$MODULE"
+  ZARVELO_SIGN_PKCS11_KEY="pkcs11:token=Zarvelo%20Test;object=codesign;type=private"
+  ZARVELO_SIGN_PIN='pi n' ZARVELO_SIGN_CERT="$P/token-chain.pem")
 # refuses WHY VAR=VALUE...: tools/release in B stops with a message that
 # contains WHY, and leaves none of the installers that were in dist/.
 refuses() {
@@ -151,8 +184,15 @@ refuses() {
 }
 check "a release without the publisher key is refused" \
   refuses "ZARVELO_PAYLOAD_PUBLIC_KEY" "${SIGNING[@]:1}"
-check "a release without a certificate is refused" \
-  refuses "ZARVELO_SIGN_PFX (" "${SIGNING[@]:0:1}" "${SIGNING[@]:2}"
+check "a release without a way to sign is refused" \
+  refuses "ZARVELO_SIGN_PKCS11_MODULE, ZARVELO_SIGN_PKCS11_KEY and ZARVELO_SIGN_CERT" \
+  "${SIGNING[@]:0:1}" "${SIGNING[@]:3}"
+check "a release through a token without its certificate is refused" \
+  refuses "ZARVELO_SIGN_CERT (" "${TOKEN[@]:0:6}"
+check "a release given both ways to sign is refused" \
+  refuses "both ways of signing" "${SIGNING[@]}" ZARVELO_SIGN_PKCS11_MODULE="$MODULE"
+check "a release without a time-stamp service is refused" \
+  refuses "ZARVELO_SIGN_TIMESTAMP_URL (" "${SIGNING[@]:0:4}"
 check "a release with a wrong password is refused" \
   refuses "not the password" "${SIGNING[@]}" ZARVELO_SIGN_PASSWORD=wrong
 check "a release with an ECDSA certificate is refused" \
@@ -166,10 +206,13 @@ dirty_tree_refused() {
 }
 check "a release from a tree with uncommitted changes is refused" dirty_tree_refused
 
+# A developer's staging address in the x64 preset's cache.
+STAGING=https://staging.zarvelo.com/down/Zarvelo_CDRplugin.gip
+(cd "$B" && cmake --preset x64 "-DZARVELO_DOWNLOAD_URL=$STAGING" >/dev/null)
 released=false
-release "$B" "${SIGNING[@]}" ZARVELO_SIGN_TIMESTAMP_URL="$TSA_URL" && released=true
+release "$B" "${TOKEN[@]}" && released=true
 cp "$WORK/build.log" "$WORK/release.log"
-check "a time-stamped release succeeds" $released
+check "a release signed through a token and time-stamped succeeds" $released
 names_commit_and_signer() {
   grep -q "Release of commit $COMMIT" "$WORK/release.log" &&
     grep -q "signed by /CN=Zarvelo Test Publisher" "$WORK/release.log"
@@ -187,6 +230,9 @@ verify() {
     [ "$(grep "^Message digest algorithm  :" <<<"$report" | tr -d ' ')" = \
       "$(printf 'Messagedigestalgorithm:SHA1\nMessagedigestalgorithm:SHA256')" ] &&
     [ "$(grep -c "Timestamp Server Signature verification: ok" <<<"$report")" -eq 2 ] &&
+    [ "$(grep -c "Hash Algorithm: sha256" <<<"$report")" -eq 2 ] &&
+    python3 -c 'import sys; sys.exit(sys.argv[1].encode("utf-16-le") in open(sys.argv[2], "rb").read())' \
+      "${STAGING%%/down/*}" "$1" &&
     [ "$(grep -c "Text description: Zarvelo矢量图CDR插件安装程序" <<<"$report")" -eq 2 ] &&
     [ "$(grep -c "URL description: https://www.zarvelo.com" <<<"$report")" -eq 2 ]
 }
@@ -194,6 +240,19 @@ for arch in x64 x86; do
   check "released $arch installer has two signatures that verify" verify "$B/dist/$arch/$EXE"
 done
 check "SHA256SUMS describes the signed installers" digests_check "$B"
+summary_tells_what_ships() {
+  local key_digest
+  key_digest=$(openssl ec -pubin -in "$KEY/public.pem" -outform DER | sha256sum | cut -d' ' -f1)
+  [ "$(grep -c "download address: https://www.zarvelo.com/down/Zarvelo_CDRplugin.gip$" \
+      "$WORK/release.log")" -eq 2 ] &&
+    [ "$(grep -c "publisher key: SHA-256 of its DER SubjectPublicKeyInfo $key_digest" \
+      "$WORK/release.log")" -eq 2 ] &&
+    grep -q "expires: $(date -u -d "$(openssl x509 -in "$P/token.crt" -noout -enddate |
+      cut -d= -f2)" +%F)" "$WORK/release.log" &&
+    grep -q "Windows' trust was NOT checked" "$WORK/release.log"
+}
+check "the summary shows each installer's address and key, the expiry and the roots used" \
+  summary_tells_what_ships
 check "signed installers import only what Windows 7 SP1 has" \
   python3 "$ROOT/tests/check_win7_imports.py" "$B/dist/x64/$EXE" "$B/dist/x86/$EXE"
 check "signed installers keep their icon, manifest and version block" \
@@ -205,19 +264,30 @@ cp "$B/dist/x86/$EXE" "$OUT/x86/$EXE"
 build "$B"
 check "an unsigned build after a release is the unsigned build" same_installers
 
-# Three loopback download hosts with a certificate for 127.0.0.1 from an
-# intermediate authority: a good one, one that sends no intermediate, and one
-# that offers only cipher suites newer than Windows 7's.
+# Loopback download hosts with a certificate for 127.0.0.1 from an
+# intermediate authority: a good one, one that sends no intermediate, one
+# that offers only cipher suites newer than Windows 7's, and two limited to
+# TLS 1.2 with one suite each that Windows 7 has, and one with an ECDSA
+# certificate that picks a suite Windows 7 has only with P-384 over a P-256
+# key exchange. Under /page/ the plug-in
+# opens with <head>; under /odd/ its .sig is served as a web page.
 issue intermediate "Zarvelo Test Intermediate" ca 60 basicConstraints=critical,CA:true \
   keyUsage=critical,keyCertSign,cRLSign
 issue host 127.0.0.1 intermediate 60 basicConstraints=CA:false \
   keyUsage=critical,digitalSignature,keyEncipherment extendedKeyUsage=serverAuth \
   subjectAltName=IP:127.0.0.1
 cat "$P/host.crt" "$P/intermediate.crt" >"$P/host-chain.crt"
+issue host-ec 127.0.0.1 intermediate 60 basicConstraints=CA:false \
+  keyUsage=critical,digitalSignature extendedKeyUsage=serverAuth subjectAltName=IP:127.0.0.1
+cat "$P/host-ec.crt" "$P/intermediate.crt" >"$P/host-ec-chain.crt"
 DOCS="$WORK/docs"
 mkdir -p "$DOCS/down"
 head -c 200000 /dev/urandom >"$DOCS/down/Zarvelo_CDRplugin.gip"
 "$ROOT/tools/sign-plugin" "$KEY/private.pem" "$DOCS/down/Zarvelo_CDRplugin.gip" >/dev/null
+mkdir -p "$DOCS/odd" "$DOCS/page"
+cp "$DOCS/down/"* "$DOCS/odd/"
+{ printf '<head><title>Log in</title></head>'; head -c 1000 /dev/urandom; } >"$DOCS/page/Zarvelo_CDRplugin.gip"
+openssl genpkey -genparam -algorithm DH -pkeyopt group:ffdhe2048 -out "$P/dh.pem" 2>/dev/null
 python3 - "$P" "$DOCS" <<'PY' &
 import http.server, os, ssl, sys, threading
 pki, docs = sys.argv[1], sys.argv[2]
@@ -230,24 +300,35 @@ class Files(http.server.BaseHTTPRequestHandler):
         with open(path, "rb") as f:
             body = f.read()
         self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
+        odd = self.path.startswith("/odd/") and self.path.endswith(".sig")
+        self.send_header("Content-Type", "text/html" if odd else "application/octet-stream")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        try:
+            self.wfile.write(body)
+        except OSError:  # check-host reads only the start of some answers
+            pass
     def log_message(self, *args):
         pass
-def host(chain, ciphers=None):
+def host(chain, ciphers=None, tls12_only=False, key="host.key"):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(pki, chain), os.path.join(pki, "host.key"))
+    context.load_cert_chain(os.path.join(pki, chain), os.path.join(pki, key))
+    context.set_ecdh_curve("prime256v1")
+    context.load_dh_params(os.path.join(pki, "dh.pem"))
     if ciphers:  # TLS 1.2's; TLS 1.3, which Windows 7 lacks too, stays on
         context.set_ciphers(ciphers)
+    if tls12_only:
+        context.maximum_version = ssl.TLSVersion.TLSv1_2
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Files)
     server.socket = context.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server.server_port
 ports = [host("host-chain.crt"), host("host.crt"),
          host("host-chain.crt", "ECDHE-RSA-AES128-GCM-SHA256:ECDHE-RSA-AES256-GCM-SHA384:"
-                                "ECDHE-RSA-CHACHA20-POLY1305")]
+                                "ECDHE-RSA-CHACHA20-POLY1305"),
+         host("host-chain.crt", "AES128-GCM-SHA256", True),
+         host("host-chain.crt", "DHE-RSA-AES128-SHA", True),
+         host("host-ec-chain.crt", "ECDHE-ECDSA-AES256-GCM-SHA384", True, "host-ec.key")]
 with open(pki + "/hosts.tmp", "w") as f:
     f.write(" ".join(map(str, ports)))
 os.rename(pki + "/hosts.tmp", pki + "/hosts")
@@ -256,23 +337,27 @@ PY
 HOSTS_PID=$!
 trap 'kill $TSA_PID $HOSTS_PID 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 50); do [ -e "$P/hosts" ] && break; sleep 0.1; done
-read -r GOOD_PORT BARE_PORT MODERN_PORT <"$P/hosts"
-# check_host PORT [OPTION...]: tools/check-host on that host's plug-in,
-# trusting the test authority; its output also in $WORK/host.log.
+read -r GOOD_PORT BARE_PORT MODERN_PORT RSA_GCM_PORT DHE_PORT P384_PORT <"$P/hosts"
+# check_host PORT [OPTION...]: tools/check-host on that host's plug-in (under
+# /down/, or $FOLDER), trusting the test authority; its output also in
+# $WORK/host.log.
 check_host() {
   local port=$1 status
   shift
   "$ROOT/tools/check-host" --ca-file "$P/ca.crt" "$@" \
-    "https://127.0.0.1:$port/down/Zarvelo_CDRplugin.gip" >"$WORK/host.log" 2>&1
+    "https://127.0.0.1:$port/${FOLDER:-down}/Zarvelo_CDRplugin.gip" >"$WORK/host.log" 2>&1
   status=$?
   cat "$WORK/host.log"
   return $status
 }
-good_host_passes() {
-  check_host "$GOOD_PORT" --signed "$KEY/public.pem" &&
-    [ "$(grep -c "^PASS" "$WORK/host.log")" -eq 10 ] && ! grep -q "^FAIL" "$WORK/host.log"
+good_host_passes() {  # good_host_passes PORT
+  check_host "$1" --signed "$KEY/public.pem" &&
+    [ "$(grep -c "^PASS" "$WORK/host.log")" -eq 7 ] && ! grep -q "^FAIL\|^WARN" "$WORK/host.log"
 }
-check "check-host passes a good host, signature included" good_host_passes
+check "check-host passes a good host, signature included" good_host_passes "$GOOD_PORT"
+check "check-host passes a TLS 1.2 host limited to AES128-GCM-SHA256" \
+  good_host_passes "$RSA_GCM_PORT"
+check "check-host passes a TLS 1.2 host limited to DHE-RSA-AES128-SHA" good_host_passes "$DHE_PORT"
 # only_fails PATTERN...: the last host check failed, on exactly these lines.
 only_fails() {
   local status=$? pattern
@@ -282,10 +367,24 @@ only_fails() {
 "$ROOT/tools/make-signing-key" "$WORK/other-key" >/dev/null
 over_limit_and_other_key_fail() {
   check_host "$GOOD_PORT" --max-bytes 199999 --signed "$WORK/other-key/public.pem"
-  only_fails "over the installer's limit of 199999 bytes" "does not verify"
+  only_fails "over the limit of 199999 bytes"
 }
-check "check-host fails a plug-in over the size limit and a .sig made with another key" \
-  over_limit_and_other_key_fail
+check "check-host fails a plug-in over the size limit" over_limit_and_other_key_fail
+other_key_fails() {
+  check_host "$GOOD_PORT" --signed "$WORK/other-key/public.pem"
+  only_fails "does not verify"
+}
+check "check-host fails a .sig made with another key" other_key_fails
+page_fails() {
+  FOLDER=page check_host "$GOOD_PORT"
+  only_fails "refuses the plug-in's answer: the body opens as a web page"
+}
+check "check-host fails a plug-in that opens with <head>, as the installer does" page_fails
+html_sig_fails() {
+  FOLDER=odd check_host "$GOOD_PORT" --signed "$KEY/public.pem"
+  only_fails "refuses the .sig's answer: typed as a web page"
+}
+check "check-host fails a .sig served as a web page, as the installer does" html_sig_fails
 no_intermediate_fails() {
   check_host "$BARE_PORT"
   only_fails "chain incomplete: .*not the intermediate"
@@ -297,6 +396,11 @@ modern_suites_fail() {
   only_fails "no cipher suite that Windows 7 SP1 has"
 }
 check "check-host fails a host that offers only suites newer than Windows 7's" modern_suites_fail
+p384_suite_over_p256_fails() {
+  check_host "$P384_PORT"
+  only_fails "picks ECDHE-ECDSA-AES256-GCM-SHA384 with a P-256 key exchange"
+}
+check "check-host fails a host that picks a P-384-only suite with P-256" p384_suite_over_p256_fails
 
 echo "release: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

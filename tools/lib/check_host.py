@@ -10,6 +10,11 @@ failure. URL is the plug-in's address, as the installers are built with.
 as tools/sign-plugin does. --max-bytes: the installer's size limit for the
 plug-in (default: ZARVELO_MAX_PLUGIN_BYTES in CMakeLists.txt, else 64 MiB).
 --ca-file: an authority to trust besides the system's, for a test host.
+
+What the installer makes of the plug-in's and the .sig's answers (status,
+length, encoding, chunked or not, web page, the .sig's form) is decided by
+host_verdict, built from the installer's own portable code; tools/check-host
+builds it and names it in ZARVELO_HOST_VERDICT.
 """
 
 import argparse
@@ -39,6 +44,8 @@ WINDOWS7_SUITES = [
     "ECDHE-RSA-AES128-SHA",           # TLS_ECDHE_RSA_WITH_AES_128_CBC_SHA_P256/_P384
     "DHE-RSA-AES256-GCM-SHA384",      # TLS_DHE_RSA_WITH_AES_256_GCM_SHA384
     "DHE-RSA-AES128-GCM-SHA256",      # TLS_DHE_RSA_WITH_AES_128_GCM_SHA256
+    "DHE-RSA-AES256-SHA",             # TLS_DHE_RSA_WITH_AES_256_CBC_SHA
+    "DHE-RSA-AES128-SHA",             # TLS_DHE_RSA_WITH_AES_128_CBC_SHA
     "AES256-GCM-SHA384",              # TLS_RSA_WITH_AES_256_GCM_SHA384
     "AES128-GCM-SHA256",              # TLS_RSA_WITH_AES_128_GCM_SHA256
     "AES256-SHA256",                  # TLS_RSA_WITH_AES_256_CBC_SHA256
@@ -58,6 +65,9 @@ WINDOWS7_SUITES = [
     "DES-CBC3-SHA",                   # TLS_RSA_WITH_3DES_EDE_CBC_SHA
     "EDH-DSS-DES-CBC3-SHA",           # TLS_DHE_DSS_WITH_3DES_EDE_CBC_SHA
 ]
+# Windows 7 offers these two with P-384 only (their names end in _P384
+# alone): a host that picks one with a P-256 key exchange fails it.
+P384_ONLY_SUITES = {"ECDHE-ECDSA-AES256-GCM-SHA384", "ECDHE-ECDSA-AES256-SHA384"}
 # The curves of the _P256/_P384 suites, and the signature schemes Windows 7
 # knows for TLS 1.2 (no RSA-PSS).
 WINDOWS7_CURVES = "P-256:P-384"
@@ -66,13 +76,25 @@ WINDOWS7_SIGALGS = "RSA+SHA256:RSA+SHA384:RSA+SHA1:ECDSA+SHA256:ECDSA+SHA384:ECD
 # What the installer sends with every request (src/platform/win32/download).
 REQUEST_HEADERS = {"User-Agent": "ZarveloInstaller/1.0", "Cache-Control": "no-cache",
                    "Pragma": "no-cache"}
-MIN_DAYS = 30
+# Renewed certificates now last 45 to 90 days and are renewed with about a
+# third of their life left: under a week is a failure, under a month worth
+# a look.
+FAIL_DAYS = 7
+WARN_DAYS = 30
+# How much of the body the page check reads; the installer decides on the
+# first bytes.
+BODY_START = 1024
 
 
 class Report:
     def __init__(self):
         self.failed = 0
         self.passed = 0
+        self.warned = 0
+
+    def warn(self, text):
+        print("WARN " + text, flush=True)
+        self.warned += 1
 
     def line(self, ok, text):
         print(("PASS " if ok else "FAIL ") + text, flush=True)
@@ -104,6 +126,9 @@ def is_ip(host):
 class Host:
     def __init__(self, url, ca_file):
         self.url = url
+        # Windows 7's suites for every request, once the probe found the
+        # host has one of them; otherwise the content is checked anyway.
+        self.windows7 = False
         parts = urllib.parse.urlsplit(url)
         self.host = parts.hostname
         self.port = parts.port or 443
@@ -133,11 +158,16 @@ class Host:
     def get(self, path):
         """An open response to GET path, asked as the installer asks."""
         # The certificate is judged by the checks above, each on its own
-        # line; here only what the host serves counts.
-        context = ssl.create_default_context()
+        # line; here only what the host serves counts, asked as Windows 7
+        # asks: TLS 1.2 with its suites, so that a host it can fetch from is
+        # checked all through.
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
         context.check_hostname = False
         context.verify_mode = ssl.CERT_NONE
         context.minimum_version = ssl.TLSVersion.TLSv1_2
+        if self.windows7:
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.set_ciphers(":".join(WINDOWS7_SUITES) + ":@SECLEVEL=0")
         connection = http.client.HTTPSConnection(self.host, self.port, timeout=TIMEOUT,
                                                  context=context)
         # WinHTTP asks for no content encoding, and neither does this.
@@ -146,6 +176,14 @@ class Host:
             connection.putheader(name, value)
         connection.endheaders()
         return connection.getresponse()
+
+
+def key_exchange_of(output):
+    """The curve of an ECDHE handshake (P-256, P-384...), or None."""
+    found = re.search(r"Server Temp Key: ECDH, ([^,]+),", output)
+    if not found:
+        return None
+    return {"prime256v1": "P-256", "secp384r1": "P-384"}.get(found.group(1), found.group(1))
 
 
 def cipher_of(output):
@@ -173,8 +211,14 @@ def check_tls(host, report):
     modern = cipher_of(output) if ok else None
     ok7, output7 = host.s_client("-tls1_2", "-cipher", ":".join(WINDOWS7_SUITES),
                                  "-curves", WINDOWS7_CURVES, "-sigalgs", WINDOWS7_SIGALGS)
-    if ok7:
+    curve = key_exchange_of(output7) if ok7 else None
+    if ok7 and cipher_of(output7) in P384_ONLY_SUITES and curve != "P-384":
+        report.line(False, "the host picks %s with a %s key exchange; Windows 7 offers that suite "
+                    "with P-384 only, so its download fails: prefer e.g. "
+                    "ECDHE-ECDSA-AES128-SHA256" % (cipher_of(output7), curve or "non-ECDHE"))
+    elif ok7:
         report.line(True, "a cipher suite Windows 7 SP1 has is offered (%s)" % cipher_of(output7))
+        host.windows7 = True
     else:
         report.line(False, "no cipher suite that Windows 7 SP1 has is offered over TLS 1.2%s: "
                     "every Windows 7 user's download fails; also offer e.g. "
@@ -226,82 +270,78 @@ def check_certificate(host, report):
                 "certificate does not match %s" % host.host)
 
     # The certificate that expires first decides, whichever of those sent.
-    ends = []
-    for pem in sent:
-        end = x509(pem, "-enddate").stdout.strip().split("=", 1)[-1]
-        lasting = x509(pem, "-checkend", str(MIN_DAYS * 86400)).returncode == 0
-        subject = name(pem, "-subject")
-        ends.append((lasting, end, subject))
-    short = [e for e in ends if not e[0]]
-    if short:
+    def lasting(pem, days):
+        return x509(pem, "-checkend", str(days * 86400)).returncode == 0
+    ends = [(x509(pem, "-enddate").stdout.strip().split("=", 1)[-1], name(pem, "-subject"), pem)
+            for pem in sent]
+    dying = [e for e in ends if not lasting(e[2], FAIL_DAYS)]
+    short = [e for e in ends if not lasting(e[2], WARN_DAYS)]
+    if dying:
         report.line(False, "certificate valid for less than %d more days: %s ends %s"
-                    % (MIN_DAYS, short[0][2], short[0][1]))
-    else:
-        report.line(True, "certificate valid for %d more days at least (ends %s)"
-                    % (MIN_DAYS, ends[0][1]))
+                    % (FAIL_DAYS, dying[0][1], dying[0][0]))
+        return
+    report.line(True, "certificate valid for %d more days at least (ends %s)"
+                % (FAIL_DAYS, ends[0][0]))
+    if short:
+        report.warn("certificate valid for less than %d more days: %s ends %s; make sure its "
+                    "renewal is under way" % (WARN_DAYS, short[0][1], short[0][0]))
 
 
-def looks_like_page(content_type, start):
-    """The installer's rule: text/html, or a body that opens as HTML."""
-    if content_type.strip().lower().split(";")[0].strip() == "text/html":
-        return True
-    body = start[3:] if start.startswith(b"\xef\xbb\xbf") else start
-    body = body.lstrip(b" \t\r\n\f\v").lower()
-    return body.startswith(b"<!doctype html") or body.startswith(b"<html")
+def installer_verdict(response, start, limit, signature=False):
+    """(taken, text): what the installer makes of this answer, from host_verdict."""
+    answer = "%d\n" % response.status
+    for header, value in response.getheaders():
+        answer += "%s: %s\n" % (header, value.replace("\n", " "))
+    result = subprocess.run([os.environ["ZARVELO_HOST_VERDICT"], str(limit)] +
+                            (["--signature"] if signature else []),
+                            input=answer.encode("latin-1", "replace") + b"\n" + start,
+                            capture_output=True)
+    text = result.stdout.decode("utf-8", "replace").strip() or result.stderr.decode().strip()
+    return result.returncode == 0, text.split(": ", 1)[-1]
+
+
+def fetch(host, path, limit, whole):
+    """(response, body) of GET path, the body whole or its first bytes; None
+    when nothing came."""
+    response = host.get(path)
+    with response:
+        if whole:
+            body = response.read(limit + 1)
+        else:
+            body = response.read(BODY_START)
+    return response, body
 
 
 def check_plugin(host, report, limit, key):
     try:
-        response = host.get(host.path)
+        response, body = fetch(host, host.path, limit, bool(key))
     except (OSError, http.client.HTTPException) as error:
         report.line(False, "the plug-in cannot be fetched: %s" % error)
         return
-    with response:
-        if response.status != 200:
-            where = response.getheader("Location")
-            report.line(False, "the plug-in answers %d %s, not 200%s" % (
-                response.status, response.reason,
-                " (to %s; the installer would follow it, so run tools/check-host on that "
-                "address)" % where if where else ""))
-            return
-        report.line(True, "the plug-in answers 200")
-        length = response.getheader("Content-Length")
-        if length is None or not length.strip().isdigit():
-            report.line(False, "no Content-Length: the installer cannot tell a whole plug-in "
-                        "from a cut-off one")
-        elif int(length) == 0:
-            report.line(False, "Content-Length 0: an empty plug-in")
-        elif int(length) > limit:
-            report.line(False, "Content-Length %s is over the installer's limit of %d bytes"
-                        % (length.strip(), limit))
-        else:
-            report.line(True, "Content-Length %s, within the installer's limit of %d bytes"
-                        % (length.strip(), limit))
-        encoding = response.getheader("Content-Encoding")
-        report.line(encoding is None or encoding.strip().lower() == "identity",
-                    "no Content-Encoding" if encoding is None else
-                    "Content-Encoding %s: the installer would keep the encoded bytes" % encoding)
-        content_type = response.getheader("Content-Type") or ""
-        body = response.read() if key else response.read(1024)
-        report.line(not looks_like_page(content_type, body[:1024]),
-                    "not a web page (Content-Type %s)" % (content_type or "none")
-                    if not looks_like_page(content_type, body[:1024]) else
-                    "a web page, not the plug-in (Content-Type %s)" % (content_type or "none"))
-    if key:
-        check_signature(host, report, key, body)
+    where = response.getheader("Location")
+    if 300 <= response.status < 400 and where:
+        report.line(False, "the plug-in answers %d %s, not 200 (to %s; the installer would "
+                    "follow it, so run tools/check-host on that address)"
+                    % (response.status, response.reason, where))
+        return
+    taken, verdict = installer_verdict(response, body[:BODY_START], limit)
+    report.line(taken, "the installer takes the plug-in's answer (%d, %s, Content-Type %s)"
+                % (response.status, verdict, response.getheader("Content-Type") or "none")
+                if taken else "the installer refuses the plug-in's answer: %s" % verdict)
+    if taken and key:
+        check_signature(host, report, key, body, limit)
 
 
-def check_signature(host, report, key, body):
+def check_signature(host, report, key, body, limit):
     try:
-        with host.get(host.path + ".sig") as response:
-            status = response.status
-            signature = response.read(4096)
+        response, signature = fetch(host, host.path + ".sig", limit, True)
     except (OSError, http.client.HTTPException) as error:
         report.line(False, "the .sig cannot be fetched: %s" % error)
         return
-    if status != 200:
-        report.line(False, "the .sig answers %d, not 200: a signature-checking installer "
-                    "installs nothing" % status)
+    taken, verdict = installer_verdict(response, signature, limit, signature=True)
+    if not taken:
+        report.line(False, "the installer refuses the .sig's answer: %s; a signature-checking "
+                    "installer installs nothing" % verdict)
         return
     with tempfile.TemporaryDirectory() as work:
         plugin_file = os.path.join(work, "plugin")
@@ -340,7 +380,8 @@ def main(argv):
     if check_tls(host, report):
         check_certificate(host, report)
         check_plugin(host, report, limit, args.signed)
-    print("check-host: %d passed, %d failed" % (report.passed, report.failed))
+    print("check-host: %d passed, %d failed%s" % (
+        report.passed, report.failed, ", %d warning(s)" % report.warned if report.warned else ""))
     return 1 if report.failed else 0
 
 

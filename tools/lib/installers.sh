@@ -20,57 +20,96 @@ new_stage() {
   trap 'rm -rf "$STAGE"' EXIT
 }
 
-# build_installers KEY: both release installers into $STAGE/x64 and
+# build_installers KEY [FRESH]: both release installers into $STAGE/x64 and
 # $STAGE/x86, carrying the publisher key KEY (a full path) or, when KEY is
-# empty, none.
+# empty, none. With FRESH (tools/release) each architecture is configured
+# anew in build/release/ARCH, emptied first: nothing an earlier configure
+# step left in a cache (a staging download address, say) reaches a release.
 build_installers() {
-  local arch
+  local arch dir
   for arch in x64 x86; do
     log "Building the $arch installer"
-    quietly cmake --preset "$arch" -S "$ROOT" "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1"
-    build_preset "$arch"
+    if [ -n "${2:-}" ]; then
+      dir="$ROOT/build/release/$arch"
+      rm -rf "$dir"
+      (cd "$ROOT" && quietly cmake --preset "$arch" -B "$dir" "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1")
+      cmake --build "$dir" -j "$(nproc)" >&2
+    else
+      # A new cache over the old objects: settings a developer gave the
+      # preset by hand (a staging address) do not stay.
+      dir="$ROOT/build/$arch"
+      quietly cmake --preset "$arch" -S "$ROOT" --fresh "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1"
+      build_preset "$arch"
+    fi
     mkdir -p "$STAGE/$arch"
-    cp "$ROOT/build/$arch/$EXE_NAME" "$STAGE/$arch/$EXE_NAME"
+    cp "$dir/$EXE_NAME" "$STAGE/$arch/$EXE_NAME"
   done
 }
 
-# write_password: $STAGE/password holds $ZARVELO_SIGN_PASSWORD. It goes to
-# osslsigncode and openssl in a file only we can read, never on a command
-# line that other users can see.
+# write_password: $STAGE/password holds the token's PIN (SIGN_WAY=token) or
+# $ZARVELO_SIGN_PASSWORD. It goes to osslsigncode and openssl in a file only
+# we can read, never on a command line that other users can see.
 write_password() {
-  (umask 077 && printf '%s' "$ZARVELO_SIGN_PASSWORD" >"$STAGE/password")
+  if [ "${SIGN_WAY:-pfx}" = token ]; then
+    (umask 077 && printf '%s' "${ZARVELO_SIGN_PIN:-}" >"$STAGE/password")
+  else
+    (umask 077 && printf '%s' "$ZARVELO_SIGN_PASSWORD" >"$STAGE/password")
+  fi
 }
 
-# sign_installers: both installers in $STAGE signed with $ZARVELO_SIGN_PFX,
-# time-stamped by $ZARVELO_SIGN_TIMESTAMP_URL when that is set. Each gets a
-# SHA-1 signature, which is all that Windows 7 without its SHA-2 code-signing
+# sign_installers: both installers in $STAGE signed, with the key in a
+# PKCS#11 token when SIGN_WAY is token (ZARVELO_SIGN_PKCS11_MODULE,
+# ZARVELO_SIGN_PKCS11_KEY, ZARVELO_SIGN_CERT, ZARVELO_SIGN_PIN), else with
+# $ZARVELO_SIGN_PFX; both signatures time-stamped by
+# $ZARVELO_SIGN_TIMESTAMP_URL when that is set. Each installer gets a SHA-1
+# signature, which is all that Windows 7 without its SHA-2 code-signing
 # update can check, and nested in it a SHA-256 signature, which is what
-# Windows 10 and 11 look at.
+# Windows 10 and 11 look at. Time-stamp services are asked for SHA-256
+# imprints only: public ones refuse SHA-1, so the SHA-1 signature is made
+# without a time stamp and stamped afterwards.
 sign_installers() {
-  local arch digest nest timestamp=() reason
-  [ -n "${ZARVELO_SIGN_TIMESTAMP_URL:-}" ] && timestamp=(-ts "$ZARVELO_SIGN_TIMESTAMP_URL")
+  local arch by=() stamp=()
+  if [ "${SIGN_WAY:-pfx}" = token ]; then
+    by=(-pkcs11module "$ZARVELO_SIGN_PKCS11_MODULE" -certs "$ZARVELO_SIGN_CERT"
+        -key "$ZARVELO_SIGN_PKCS11_KEY")
+    [ -z "${ZARVELO_SIGN_PIN+set}" ] || by+=(-readpass "$STAGE/password")
+  else
+    by=(-pkcs12 "$ZARVELO_SIGN_PFX" -readpass "$STAGE/password")
+  fi
+  [ -z "${ZARVELO_SIGN_TIMESTAMP_URL:-}" ] || stamp=(-ts "$ZARVELO_SIGN_TIMESTAMP_URL")
   [ -e "$STAGE/password" ] || write_password
   for arch in x64 x86; do
     log "Signing the $arch installer"
-    nest=()
-    for digest in sha1 sha256; do
-      if ! osslsigncode sign "${nest[@]}" -pkcs12 "$ZARVELO_SIGN_PFX" -readpass "$STAGE/password" \
-          -h "$digest" -n "$PROGRAM_NAME" -i "$PROGRAM_URL" "${timestamp[@]}" \
-          -in "$STAGE/$arch/$EXE_NAME" -out "$STAGE/$arch/signed.exe" >"$STAGE/sign.log" 2>&1; then
-        cat "$STAGE/sign.log" >&2
-        if grep -qi 'wrong password\|mac verify failure' "$STAGE/sign.log"; then
-          reason="ZARVELO_SIGN_PASSWORD is not the password of $ZARVELO_SIGN_PFX"
-        elif [ ${#timestamp[@]} -gt 0 ] && grep -qi 'timestamp\|connect\|curl' "$STAGE/sign.log"; then
-          reason="no time stamp from $ZARVELO_SIGN_TIMESTAMP_URL for the ${digest^^} signature"
-        else
-          reason="$ZARVELO_SIGN_PFX is not a PKCS#12 file with a code-signing key and certificate"
-        fi
-        die "signing the $arch installer failed: $reason. dist/ holds no installers."
-      fi
-      mv "$STAGE/$arch/signed.exe" "$STAGE/$arch/$EXE_NAME"
-      nest=(-nest)
-    done
+    sign_step "$arch" "the SHA-1 signature" sign "${by[@]}" -h sha1 \
+      -n "$PROGRAM_NAME" -i "$PROGRAM_URL"
+    [ ${#stamp[@]} -eq 0 ] ||
+      sign_step "$arch" "the SHA-1 signature's time stamp" add -h sha256 "${stamp[@]}"
+    sign_step "$arch" "the nested SHA-256 signature" sign -nest "${by[@]}" -h sha256 \
+      -n "$PROGRAM_NAME" -i "$PROGRAM_URL" "${stamp[@]}"
   done
+}
+
+# sign_step ARCH WHAT COMMAND OPTION...: osslsigncode COMMAND on the ARCH
+# installer in $STAGE; a failure stops the tool, saying why.
+sign_step() {
+  local arch=$1 what=$2 reason
+  shift 2
+  if osslsigncode "$@" -in "$STAGE/$arch/$EXE_NAME" -out "$STAGE/$arch/signed.exe" \
+      </dev/null >"$STAGE/sign.log" 2>&1; then
+    mv "$STAGE/$arch/signed.exe" "$STAGE/$arch/$EXE_NAME"
+    return 0
+  fi
+  cat "$STAGE/sign.log" >&2
+  if [[ " $* " == *" -ts "* ]] && grep -qi 'timestamp\|connect\|curl' "$STAGE/sign.log"; then
+    reason="$ZARVELO_SIGN_TIMESTAMP_URL gave no time stamp (asked for one over a SHA-256 imprint)"
+  elif [ "${SIGN_WAY:-pfx}" = token ]; then
+    reason="the token did not sign: check ZARVELO_SIGN_PKCS11_MODULE ($ZARVELO_SIGN_PKCS11_MODULE), ZARVELO_SIGN_PKCS11_KEY, ZARVELO_SIGN_PIN and that ZARVELO_SIGN_CERT holds the certificate of that key"
+  elif grep -qi 'wrong password\|mac verify failure' "$STAGE/sign.log"; then
+    reason="ZARVELO_SIGN_PASSWORD is not the password of $ZARVELO_SIGN_PFX"
+  else
+    reason="$ZARVELO_SIGN_PFX is not a PKCS#12 file with a code-signing key and certificate"
+  fi
+  die "signing the $arch installer failed ($what): $reason. dist/ holds no installers."
 }
 
 # write_sums: $STAGE/SHA256SUMS for the installers as they are now.

@@ -7,7 +7,8 @@ A release installer carries exactly two Authenticode signatures: a SHA-1 one,
 the only kind Windows 7 without its SHA-2 code-signing update can check, and
 nested in it a SHA-256 one for every later Windows. Both must verify and
 carry the program's NAME and URL; with --timestamped both must carry a time
-stamp that verifies. Prints one line per signature (signer, time stamp) and
+stamp that verifies, over a SHA-256 imprint (public time-stamp services
+issue no other). Prints one line per signature (signer, time stamp) and
 one per fault; exits 1 on any fault.
 """
 
@@ -49,8 +50,10 @@ def main(argv):
         signer = field(block, "Subject:") or "no signer"
         stamp = field(block, "Timestamp time:")
         stamp_ok = any(l.strip() == "Timestamp Server Signature verification: ok" for l in block)
+        imprint = (field(block, "Hash Algorithm:") or "no").upper().replace("SHA", "SHA-")
         print("signature %d: %s, signed by %s, %s" % (
-            number, digest, signer, "time-stamped " + stamp if stamp else "no time stamp"))
+            number, digest, signer,
+            "time-stamped %s (%s imprint)" % (stamp, imprint) if stamp else "no time stamp"))
         if number <= len(EXPECTED_DIGESTS) and digest != EXPECTED_DIGESTS[number - 1]:
             faults.append("signature %d is %s, not %s" % (number, digest, EXPECTED_DIGESTS[number - 1]))
         if not any(l.strip() == "Signature verification: ok" for l in block):
@@ -61,6 +64,8 @@ def main(argv):
             faults.append("signature %d does not carry the URL %s" % (number, url))
         if timestamped and not (stamp and stamp_ok):
             faults.append("signature %d has no time stamp that verifies" % number)
+        elif timestamped and imprint != "SHA-256":
+            faults.append("signature %d is time-stamped over a %s imprint, not SHA-256" % (number, imprint))
     for fault in faults:
         print("FAIL " + fault)
     return 1 if faults else 0
