@@ -32,7 +32,11 @@ struct AttemptOutcome {
   std::int64_t retryAfterMs = -1;  // the answer's Retry-After; -1 without one
 };
 
-// The outcome of a final answer that is not 200.
+// The one status whose body is the plug-in. No range is ever asked for: a
+// 206 (or any other 2xx) is not the whole file.
+inline constexpr unsigned kPluginStatus = 200;
+
+// The outcome of a final answer that is not kPluginStatus.
 AttemptOutcome HttpStatusOutcome(unsigned status, std::int64_t retryAfterMs = -1);
 
 inline constexpr int kMaxAttempts = 3;

@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
   }
   const std::string body((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
 
-  // The installer's downloader reads a body only after a 2xx answer;
+  // The installer's downloader reads a body only after this status;
   // anything else ends the attempt with the code HttpStatusOutcome gives.
-  if (status < 200 || status > 299) {
+  if (status != zarvelo::kPluginStatus) {
     char code[16];
     std::snprintf(code, sizeof code, "%d", static_cast<int>(zarvelo::HttpStatusOutcome(status).result));
     return Refused("status " + std::to_string(status) + ", reported as error code " + code);
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
       return Refused("Content-Length " + std::to_string(plan.length.value_or(0)) +
                      " is over the limit of " + std::to_string(maxBytes) + " bytes");
     case BodyVerdict::kNoLength:
-      return Refused("neither a Content-Length nor chunked: its end cannot be told from a cut");
+      return Refused("no Content-Length (chunked or not): its end cannot be told from a cut");
     case BodyVerdict::kEncoded:
       return Refused("encoded (Content-Encoding or Transfer-Encoding): not the file's own bytes");
     case BodyVerdict::kTake:
@@ -94,8 +94,6 @@ int main(int argc, char** argv) {
   if (sniffer.IsWebPage()) return Refused("the body opens as a web page");
   if (signature && !zarvelo::ParseDerSignature(body))
     return Refused("not a DER ECDSA P-256 signature as the installer reads one");
-  std::cout << "taken: "
-            << (plan.length ? "Content-Length " + std::to_string(*plan.length) : std::string("chunked"))
-            << "\n";
+  std::cout << "taken: Content-Length " << plan.length.value_or(0) << "\n";
   return 0;
 }

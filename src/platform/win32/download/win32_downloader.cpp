@@ -155,9 +155,7 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   DWORD status = 0;
   const AttemptOutcome asked = Ask(t, http, status);
   if (asked.end != AttemptEnd::kComplete) return asked;
-  // No range is ever asked for: a 206 (or any other 2xx) is not the whole
-  // plug-in.
-  if (status != HTTP_STATUS_OK) {
+  if (status != kPluginStatus) {
     const std::optional<std::wstring> retryAfter = http.Header(WINHTTP_QUERY_RETRY_AFTER);
     const std::optional<std::int64_t> retryAfterMs =
         retryAfter ? ParseRetryAfterMs(*retryAfter) : std::nullopt;
