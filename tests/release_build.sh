@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What a vendor ships, checked from two copies of this source tree in
-# different folders, as two clones would be:
+# What a vendor ships, checked from this source tree and a copy of it in
+# another folder, as two clones would be:
 #   - both copies build byte-identical installers, and tools/build says that
 #     they check no plug-in signature and are unsigned;
 #   - dist/SHA256SUMS checks with sha256sum -c;
@@ -53,9 +53,10 @@ copy_tree() {
   (cd "$ROOT" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -c) |
     tar -x -C "$1"
 }
-A="$WORK/a"
+# The first tree is this one: tools/test has just built it, so its build is
+# quick. The copy holds the same files, uncommitted changes included.
+A=$ROOT
 B="$WORK/second clone/zarvelo"
-copy_tree "$A"
 copy_tree "$B"
 # B is a clone with one commit, as tools/release wants.
 git -C "$B" init -q
@@ -81,7 +82,7 @@ digests_check() { (cd "$1/dist" && sha256sum -c SHA256SUMS); }
 
 build "$A" || { cat "$WORK/build.log"; echo "release: 0 passed, 1 failed"; exit 1; }
 build "$B"
-check "two copies build byte-identical installers" same_installers
+check "two trees build byte-identical installers" same_installers
 check "tools/build says its installers check no plug-in signature and are unsigned" \
   grep -q "check no plug-in signature and are unsigned" "$WORK/build.log"
 check "SHA256SUMS checks with sha256sum -c" digests_check "$A"
