@@ -39,7 +39,19 @@ void RestrictDllSearchToSystem32() {
   const auto setDefault =
       NewerFunction<SetDefaultDirectoriesFn>(Kernel32(), "SetDefaultDllDirectories");
   if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  // Takes only the current folder out of the search; the installer's own
+  // folder is still searched first.
   ::SetDllDirectoryW(L"");
+  // So the DLLs that Windows' own DLLs load by name later in the run
+  // (themes, WinHTTP's and TLS's helpers, the user's profile) are loaded
+  // from System32 now: a module already loaded wins the search.
+  static const wchar_t* const kLoadedByName[] = {
+      L"uxtheme.dll", L"dwmapi.dll",   L"version.dll", L"cryptbase.dll", L"cryptsp.dll",
+      L"rsaenh.dll",  L"propsys.dll",  L"profapi.dll", L"userenv.dll",   L"sspicli.dll",
+      L"secur32.dll", L"msimg32.dll",  L"dhcpcsvc.dll", L"dhcpcsvc6.dll", L"webio.dll",
+      L"iphlpapi.dll", L"winnsi.dll",  L"dnsapi.dll",  L"mswsock.dll",   L"ncrypt.dll",
+      L"ntmarta.dll", L"schannel.dll", L"credssp.dll", L"apphelp.dll",   L"wtsapi32.dll"};
+  for (const wchar_t* name : kLoadedByName) (void)SystemModule(name);
 }
 
 HMODULE SystemModule(const wchar_t* name) {
