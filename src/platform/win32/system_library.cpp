@@ -45,12 +45,14 @@ void RestrictDllSearchToSystem32() {
   // So the DLLs that Windows' own DLLs load by name later in the run
   // (themes, WinHTTP's and TLS's helpers, the user's profile) are loaded
   // from System32 now: a module already loaded wins the search.
+  // Those that others import come first: a system DLL's imports are looked
+  // for beside the program too (secur32's security packages, for one).
   static const wchar_t* const kLoadedByName[] = {
-      L"uxtheme.dll", L"dwmapi.dll",   L"version.dll", L"cryptbase.dll", L"cryptsp.dll",
-      L"rsaenh.dll",  L"propsys.dll",  L"profapi.dll", L"userenv.dll",   L"sspicli.dll",
-      L"secur32.dll", L"msimg32.dll",  L"dhcpcsvc.dll", L"dhcpcsvc6.dll", L"webio.dll",
-      L"iphlpapi.dll", L"winnsi.dll",  L"dnsapi.dll",  L"mswsock.dll",   L"ncrypt.dll",
-      L"ntmarta.dll", L"schannel.dll", L"credssp.dll", L"apphelp.dll",   L"wtsapi32.dll"};
+      L"cryptbase.dll", L"cryptsp.dll",  L"rsaenh.dll",   L"dnsapi.dll",   L"winnsi.dll",
+      L"iphlpapi.dll",  L"dhcpcsvc6.dll", L"dhcpcsvc.dll", L"webio.dll",   L"mswsock.dll",
+      L"profapi.dll",   L"userenv.dll",  L"sspicli.dll",  L"secur32.dll",  L"ncrypt.dll",
+      L"ntmarta.dll",   L"schannel.dll", L"credssp.dll",  L"dwmapi.dll",   L"uxtheme.dll",
+      L"version.dll",   L"msimg32.dll",  L"propsys.dll",  L"apphelp.dll",  L"wtsapi32.dll"};
   for (const wchar_t* name : kLoadedByName) (void)SystemModule(name);
 }
 
