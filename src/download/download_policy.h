@@ -50,8 +50,8 @@ std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade);
 enum class TlsVersions { kTls12And13, kTls12, kNone };
 
 // What to ask for after Windows refused `refused`. Windows 7 and Windows 10
-// before TLS 1.3 refuse the 1.3 flag; Windows 7 without its TLS update
-// refuses 1.2 too.
+// before TLS 1.3 refuse the 1.3 flag; a system where TLS 1.2 is switched
+// off refuses 1.2 too.
 TlsVersions TlsFallback(TlsVersions refused);
 
 // Why WinHTTP asks for a request to be sent again: it answered an
