@@ -722,6 +722,31 @@ TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
   ExpectInstalled(PressAndWait(first, L"安装到 2020"), profile, k2020);
 }
 
+// A first copy that runs elevated holds a mutex a normal one may not open:
+// it still counts as running, and without its window in sight (another
+// desktop) the second copy ends quietly instead of working on the same
+// files.
+TEST(InstallerInstall, AnInstanceMutexItMayNotOpenCountsAsRunning) {
+  SECURITY_DESCRIPTOR noAccess{};
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&noAccess, SECURITY_DESCRIPTOR_REVISION));
+  ACL empty{};
+  ASSERT_TRUE(::InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&noAccess, TRUE, &empty, FALSE));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &noAccess, FALSE};
+  const win32::KernelHandle held(
+      ::CreateMutexW(&attributes, TRUE, L"Local\\ZarveloVectorPluginInstaller"));
+  ASSERT_TRUE(held);
+  TestProfile profile({k2020});
+  InstallerProcess second;
+  ASSERT_TRUE(second.Start(InstallerPath(),
+                           {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}));
+  EXPECT_FALSE(second.WaitForWindow(15000)) << "a second installer ran beside the first";
+  EXPECT_TRUE(second.WaitForExit(5000));
+  DWORD exitCode = 1;
+  ::GetExitCodeProcess(second.handle(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+}
+
 // The second line of a download failure names the disk when the file in
 // TEMP failed; an install failure carries the code of the step that failed.
 // The full disks are small tmpfs mounts the test fixture makes.
