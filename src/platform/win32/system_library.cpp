@@ -47,13 +47,13 @@ void RestrictDllSearchToSystem32() {
   // from System32 now: a module already loaded wins the search.
   // Those that others import come first: a system DLL's imports are looked
   // for beside the program too (secur32's security packages, for one).
-  static const wchar_t* const kLoadedByName[] = {
-      L"cryptbase.dll", L"cryptsp.dll",  L"rsaenh.dll",   L"dnsapi.dll",   L"winnsi.dll",
-      L"iphlpapi.dll",  L"dhcpcsvc6.dll", L"dhcpcsvc.dll", L"webio.dll",   L"mswsock.dll",
-      L"profapi.dll",   L"userenv.dll",  L"sspicli.dll",  L"secur32.dll",  L"ncrypt.dll",
-      L"ntmarta.dll",   L"schannel.dll", L"credssp.dll",  L"dwmapi.dll",   L"uxtheme.dll",
-      L"version.dll",   L"msimg32.dll",  L"propsys.dll",  L"apphelp.dll",  L"wtsapi32.dll"};
-  for (const wchar_t* name : kLoadedByName) (void)SystemModule(name);
+  // One string of names, without ".dll", which LoadLibraryExW adds: short.
+  static const wchar_t kLoadedByName[] =
+      L"cryptbase\0cryptsp\0rsaenh\0dnsapi\0winnsi\0iphlpapi\0dhcpcsvc6\0dhcpcsvc\0webio\0"
+      L"mswsock\0profapi\0userenv\0sspicli\0secur32\0ncrypt\0ntmarta\0schannel\0credssp\0"
+      L"dwmapi\0uxtheme\0version\0msimg32\0propsys\0apphelp\0wtsapi32\0";
+  for (const wchar_t* name = kLoadedByName; *name; name += ::lstrlenW(name) + 1)
+    (void)SystemModule(name);
 }
 
 HMODULE SystemModule(const wchar_t* name) {
