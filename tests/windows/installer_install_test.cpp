@@ -228,31 +228,25 @@ TEST(InstallerInstall, WithoutAKeyNoSignatureIsAskedFor) {
 // DefaultConnectionSettings: flags, then the proxy, the bypass list and the
 // script's address, each after its length) and WinHTTP's default as netsh
 // keeps it (WinHttpSettings); removed again when it goes.
-class ProxySettingsInRegistry {
- public:
+constexpr wchar_t kConnections[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+struct ProxySettingsInRegistry {
   static constexpr DWORD kManual = 2, kScript = 4, kDetect = 8;
   ProxySettingsInRegistry(DWORD flags, const std::string& proxy, const std::string& bypass,
                           const std::string& script, const std::string& winHttpProxy) {
-    ok_ = Set(HKEY_CURRENT_USER, kUser, Blob(0x46, 1 | flags, {proxy, bypass, script}));
-    if (!winHttpProxy.empty())
-      ok_ = ok_ && Set(HKEY_LOCAL_MACHINE, kWinHttp, Blob(0x18, kManual, {winHttpProxy, ""}));
+    ok = Set(HKEY_CURRENT_USER, L"DefaultConnectionSettings", 0x46, 1 | flags,
+             {proxy, bypass, script}) &&
+         (winHttpProxy.empty() ||
+          Set(HKEY_LOCAL_MACHINE, L"WinHttpSettings", 0x18, kManual, {winHttpProxy, ""}));
   }
   ~ProxySettingsInRegistry() {
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, kUser);
-    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kConnections, kWinHttp);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kConnections, L"WinHttpSettings");
   }
-  bool ok() const { return ok_; }
-
- private:
-  static constexpr wchar_t kConnections[] =
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-  static constexpr wchar_t kUser[] = L"DefaultConnectionSettings";
-  static constexpr wchar_t kWinHttp[] = L"WinHttpSettings";
-  static std::string Blob(DWORD magic, DWORD flags, std::initializer_list<std::string> texts) {
+  static bool Set(HKEY root, const wchar_t* name, DWORD magic, DWORD flags,
+                  std::initializer_list<std::string> texts) {
     std::string blob;
-    const auto put = [&blob](DWORD value) {
-      blob.append(reinterpret_cast<const char*>(&value), sizeof value);
-    };
+    const auto put = [&blob](DWORD value) { blob.append(reinterpret_cast<char*>(&value), 4); };
     put(magic);
     put(0);
     put(flags);
@@ -260,13 +254,11 @@ class ProxySettingsInRegistry {
       put(static_cast<DWORD>(text.size()));
       blob += text;
     }
-    return blob + std::string(32, '\0');
-  }
-  static bool Set(HKEY root, const wchar_t* name, const std::string& blob) {
+    blob.append(32, '\0');
     return ::RegSetKeyValueW(root, kConnections, name, REG_BINARY, blob.data(),
                              static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
   }
-  bool ok_ = false;
+  bool ok = false;
 };
 
 // Corporate networks' proxies, against the test server's proxy on loopback;
@@ -302,7 +294,7 @@ TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Settings settings(c.flags, c.proxy, c.bypass, c.script, c.winHttpDefault);
-    ASSERT_TRUE(settings.ok());
+    ASSERT_TRUE(settings.ok);
     TestProfile profile({k2020});
     InstallerSession installer(profile, FromUnixPath(ZARVELO_INSTALLER_BY_NAME_UNIX_PATH),
                                {{L"http_proxy", L""}});
