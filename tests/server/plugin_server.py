@@ -24,10 +24,11 @@ control port (plain HTTP) sets the modes and reports what the data port saw:
   GET /body                  the body an `ok` answer carries
   GET /proxy.pac             a configuration script naming the proxy
 
-With --proxy-port, a web proxy listens on 127.0.0.1:P as well. It answers
-CONNECT only, and tunnels to the asked port on 127.0.0.1 whatever the name
-(so a test can use a name only its client resolves, and nothing ever leaves
-loopback); /requests lists each tunnel's "host:port" under "tunnels".
+With --proxy-port, a web proxy listens on 127.0.0.1:P as well. It tunnels
+a CONNECT to the asked port on 127.0.0.1 whatever the name (so a test can
+use a name only its client resolves, and nothing ever leaves loopback), and
+answers any other request 407, asking for Negotiate or NTLM; /requests lists
+each tunnel's "host:port", and "asked URL" for each 407, under "tunnels".
 
 Signature modes: good (KEY's signature of the body, made by
 tools/sign-plugin), other (KEY's signature of another file), garbage (bytes
@@ -486,12 +487,16 @@ def serve_proxy_client(conn, state):
     try:
         conn.settimeout(30)
         request = read_request(conn)
-        if request is None or request[0] != "CONNECT":
-            send_head(conn, 405, "Method Not Allowed", 0)
+        if request is None:
+            return
+        with state.lock:
+            state.tunnels.append(request[1] if request[0] == "CONNECT" else "asked " + request[1])
+        if request[0] != "CONNECT":
+            # Plain requests are asked for the user's logon, and never get further.
+            send_head(conn, 407, "Proxy Authentication Required", 0,
+                      ["Proxy-Authenticate: Negotiate", "Proxy-Authenticate: NTLM"])
             return
         host, _, port = request[1].rpartition(":")
-        with state.lock:
-            state.tunnels.append(request[1])
         with socket.create_connection((HOST, int(port)), timeout=30) as target:
             conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
             pump(conn, target, state)

@@ -282,6 +282,7 @@ TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
     std::string proxy, bypass, script, winHttpDefault;
     bool tunnel;
     long long code;
+    bool http = false;  // the plain-HTTP installer, whose proxy asks for a logon
   } cases[] = {
       {"by hand", Settings::kManual, proxy, "", "", "", named, 0},
       {"script", Settings::kScript, "", "", "http://127.0.0.1:47632/proxy.pac", "", named, 0},
@@ -290,13 +291,19 @@ TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
       // INET_E_CANNOT_CONNECT, after three attempts.
       {"down", Settings::kManual, "127.0.0.1:47634", "", "", "", false, named ? -2146697212 : 0},
       {"bypassed", Settings::kManual, proxy, "<local>;" + host, "", "", false, 0},
+      // The user's logon is offered once, then the 407 is a failure
+      // (INET_E_DOWNLOAD_FAILURE). Only where the proxy is named.
+      {"asks for a logon", Settings::kManual, proxy, "", "", "", false, -2146697208, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.http && !named) continue;
     Settings settings(c.flags, c.proxy, c.bypass, c.script, c.winHttpDefault);
     ASSERT_TRUE(settings.ok);
     TestProfile profile({k2020});
-    InstallerSession installer(profile, FromUnixPath(ZARVELO_INSTALLER_BY_NAME_UNIX_PATH),
+    InstallerSession installer(profile,
+                               FromUnixPath(c.http ? ZARVELO_INSTALLER_BY_NAME_HTTP_UNIX_PATH
+                                                   : ZARVELO_INSTALLER_BY_NAME_UNIX_PATH),
                                {{L"http_proxy", L""}});
     ASSERT_TRUE(installer.window());
     ASSERT_TRUE(SetMode("ok"));
@@ -306,7 +313,10 @@ TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
     } else {
       ExpectInstalled(outcome, profile, k2020);
     }
-    const std::string tunnels = c.tunnel ? "\"tunnels\": [\"" + host + ":47631\"]" : "\"tunnels\": []";
+    const std::string asked = "\"asked http://" + host + ":47631/down/Zarvelo_CDRplugin.gip\"";
+    const std::string tunnels = c.http     ? "\"tunnels\": [" + asked + ", " + asked
+                                : c.tunnel ? "\"tunnels\": [\"" + host + ":47631\"]"
+                                           : "\"tunnels\": []";
     const testserver::Requests seen = testserver::ServerRequests();
     EXPECT_NE(seen.json.find(tunnels), std::string::npos) << seen.json;
   }

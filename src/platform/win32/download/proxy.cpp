@@ -1,6 +1,7 @@
 #include "platform/win32/download/proxy.h"
 
 #include "download/download_policy.h"
+#include "platform/win32/download/http_request.h"
 #include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/lock.h"
@@ -136,13 +137,9 @@ InternetHandle OpenAsync(DWORD accessType, const wchar_t* proxy = WINHTTP_NO_PRO
 std::wstring RequestHost(HINTERNET request) {
   wchar_t url[2048];
   DWORD size = sizeof url;
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  if (!WinHttp().QueryOption(request, WINHTTP_OPTION_URL, url, &size) ||
-      !WinHttp().CrackUrl(url, 0, 0, &parts) || !parts.lpszHostName)
-    return {};
-  return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
+  HttpTarget target;
+  if (WinHttp().QueryOption(request, WINHTTP_OPTION_URL, url, &size)) ParseHttpUrl(url, target);
+  return target.host;
 }
 
 }  // namespace
