@@ -290,6 +290,9 @@ TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
       {"WinHTTP's default", Settings::kDetect, "", "", "", proxy, named, 0},
       // INET_E_CANNOT_CONNECT, after three attempts.
       {"down", Settings::kManual, "127.0.0.1:47634", "", "", "", false, named ? -2146697212 : 0},
+      // INET_E_RESOURCE_NOT_FOUND, as for a server's name.
+      {"unknown", Settings::kManual, "proxy.zarvelo.test:8080", "", "", "", false,
+       named ? -2146697211 : 0},
       {"bypassed", Settings::kManual, proxy, "<local>;" + host, "", "", false, 0},
       // The user's logon is offered once, then the 407 is a failure
       // (INET_E_DOWNLOAD_FAILURE). Only where the proxy is named.
