@@ -87,4 +87,19 @@ ProxyLogon ChooseProxyLogon(const ProxyChallenge& challenge) {
   return ProxyLogon::kNone;
 }
 
+ProxyPlan ChooseProxy(const ProxySettings& settings) {
+  ProxyPlan plan;
+  plan.remember = settings.lookup != ProxyLookup::kFailed;
+  if (settings.lookup == ProxyLookup::kProxy) {
+    plan.source = ProxySource::kLookup;
+  } else if (settings.lookup == ProxyLookup::kDirect) {
+    plan.source = ProxySource::kDirect;
+  } else if (settings.manual) {
+    plan.source = ProxySource::kManual;
+  } else if (settings.winHttpDefault) {
+    plan.source = ProxySource::kWinHttpDefault;
+  }
+  return plan;
+}
+
 }  // namespace zarvelo

@@ -1,6 +1,7 @@
 // What the download service decides on its own, without the network: which
 // TLS versions it asks for, which failed requests are worth another try and
-// how long to wait first, which are sent again at once, and whether a proxy
+// how long to wait first, which are sent again at once, which proxy a
+// download goes through where Windows does not pick it, and whether a proxy
 // that asks who the user is gets the user's logon.
 #pragma once
 
@@ -53,8 +54,8 @@ std::int64_t RetryWaitMs(const AttemptOutcome& outcome, int attemptsMade);
 enum class TlsVersions { kTls12And13, kTls12, kNone };
 
 // What to ask for after Windows refused `refused`. Windows 7 and Windows 10
-// before TLS 1.3 refuse the 1.3 flag; Windows 7 without its TLS update
-// refuses 1.2 too.
+// before TLS 1.3 refuse the 1.3 flag; a system where TLS 1.2 is switched
+// off refuses 1.2 too.
 TlsVersions TlsFallback(TlsVersions refused);
 
 // Why WinHTTP asks for a request to be sent again: it answered an
@@ -83,5 +84,32 @@ struct ProxyChallenge {
 // kNone: then the 407 is a download failure. Only the integrated schemes
 // get them, and only once: a second 407 means they were not good enough.
 ProxyLogon ChooseProxyLogon(const ProxyChallenge& challenge);
+
+// Where Windows cannot pick the proxy itself (Windows 7): what the user's
+// settings and WinHTTP's own default (netsh, Group Policy) say, and which
+// one the session is opened with.
+enum class ProxyLookup {
+  kNone,      // the user asks for neither a configuration script nor detection
+  kProxy,     // the script names a proxy
+  kDirect,    // the script says "go direct"
+  kFailed,    // no script was found or it could not be run
+};
+struct ProxySettings {
+  ProxyLookup lookup = ProxyLookup::kNone;
+  bool manual = false;          // the user entered a proxy by hand
+  bool winHttpDefault = false;  // WinHTTP's default names a proxy
+};
+enum class ProxySource { kDirect, kLookup, kManual, kWinHttpDefault };
+struct ProxyPlan {
+  ProxySource source = ProxySource::kDirect;
+  // False when the next attempt should look again: a lookup that failed
+  // may well succeed a moment later (the network came up).
+  bool remember = true;
+};
+
+// As Windows' own programs decide: the script first, the manual proxy when
+// there is no script or it failed, and WinHTTP's default when the user's
+// settings name no proxy at all.
+ProxyPlan ChooseProxy(const ProxySettings& settings);
 
 }  // namespace zarvelo

@@ -102,6 +102,30 @@ TEST(ProxyLogonPolicy, OnlyIntegratedSchemesGetTheUsersLogonAndOnlyOnce) {
   for (const Case& c : cases) EXPECT_EQ(ChooseProxyLogon(c.challenge), c.logon);
 }
 
+TEST(ProxyPolicy, ScriptThenManualThenWinHttpDefaultAndAFailedLookupIsNotKept) {
+  using L = ProxyLookup;
+  using S = ProxySource;
+  struct Case {
+    ProxySettings settings;
+    S source;
+    bool remember;
+  } cases[] = {
+      {{L::kProxy, true, true}, S::kLookup, true},
+      {{L::kDirect, true, true}, S::kDirect, true},  // the script's word stands
+      {{L::kFailed, true, true}, S::kManual, false},
+      {{L::kFailed, false, true}, S::kWinHttpDefault, false},
+      {{L::kFailed, false, false}, S::kDirect, false},
+      {{L::kNone, true, true}, S::kManual, true},
+      {{L::kNone, false, true}, S::kWinHttpDefault, true},
+      {{L::kNone, false, false}, S::kDirect, true},
+  };
+  for (const Case& c : cases) {
+    const ProxyPlan plan = ChooseProxy(c.settings);
+    EXPECT_EQ(plan.source, c.source) << static_cast<int>(c.settings.lookup) << c.settings.manual;
+    EXPECT_EQ(plan.remember, c.remember) << static_cast<int>(c.settings.lookup);
+  }
+}
+
 TEST(SendAgainPolicy, WhatWindowsAsksToResendGoesOutAgainAtMostThreeTimes) {
   struct Case {
     SendAgainReason reason;

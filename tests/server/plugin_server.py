@@ -2,7 +2,7 @@
 """Loopback HTTPS server the download tests run against.
 
   plugin_server.py start --state-dir DIR [--port 47631 --control-port 47632]
-                        [--signing-key KEY]
+                        [--signing-key KEY] [--proxy-port P]
   plugin_server.py stop  --state-dir DIR
   plugin_server.py serve --state-dir DIR ...   (in the foreground, for debugging)
 
@@ -22,6 +22,13 @@ control port (plain HTTP) sets the modes and reports what the data port saw:
                               "paths": [...] they asked for,
                               "path": ..., "headers": {...} of the last one}
   GET /body                  the body an `ok` answer carries
+  GET /proxy.pac             a configuration script naming the proxy
+
+With --proxy-port, a web proxy listens on 127.0.0.1:P as well. It tunnels
+a CONNECT to the asked port on 127.0.0.1 whatever the name (so a test can
+use a name only its client resolves, and nothing ever leaves loopback), and
+answers any other request 407, asking for Negotiate or NTLM; /requests lists
+each tunnel's "host:port", and "asked URL" for each 407, under "tunnels".
 
 Signature modes: good (KEY's signature of the body, made by
 tools/sign-plugin), other (KEY's signature of another file), garbage (bytes
@@ -36,7 +43,7 @@ gzip (the body gzip-compressed, Content-Encoding: gzip), trickle (the body
 one byte every quarter of a second), 206 (the whole body as 206 Partial
 Content).
 
-On start a fresh test CA, a server certificate for 127.0.0.1 signed by it
+On start a fresh test CA, a server certificate for 127.0.0.1 (and NAMED_HOST) signed by it
 and a self-signed "untrusted" certificate are made with openssl; DIR/ca.pem
 and DIR/ca.der are the CA the client has to trust.
 """
@@ -69,6 +76,8 @@ FAULT_MODES = ("drop", "503")
 LOGIN_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Wi-Fi login</title></head>"
               b"<body><form method=post><input name=room></form></body></html>\n")
 HOST = "127.0.0.1"
+# A download host that is not loopback by name, for the proxy tests.
+NAMED_HOST = "www.zarvelo.test"
 SLOW_PIECE = 4096
 SLOW_INTERVAL = 0.05
 STALL_LIMIT = 120.0
@@ -115,7 +124,8 @@ def make_certificates(state_dir):
                   "extendedKeyUsage=serverAuth\n"
                   # Wine matches a host only against DNS names, Windows
                   # an address against IP entries: both get theirs.
-                  "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost\n"
+                  "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost,DNS:%s\n"
+                  % NAMED_HOST +
                   "authorityKeyIdentifier=keyid\n"
                   "subjectKeyIdentifier=hash\n")
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
@@ -197,6 +207,7 @@ class State:
         self.paths = []
         self.last_path = None
         self.last_headers = {}
+        self.tunnels = []
         self.listening = False  # what the data listener currently does
         self.stopping = threading.Event()
 
@@ -216,6 +227,7 @@ class State:
             self.paths = []
             self.last_path = None
             self.last_headers = {}
+            self.tunnels = []
             self.lock.notify_all()
             # The switch counts only once the data port is open or closed
             # as the mode says, so the next client sees the new behaviour.
@@ -469,6 +481,49 @@ def data_listener(state, contexts, port, ready):
             listener.close()
 
 
+def pump(a, b, state):
+    """Copies bytes both ways until either side ends."""
+    while not state.stopping.is_set():
+        readable, _, _ = select.select([a, b], [], [], 0.2)
+        for source in readable:
+            data = source.recv(65536)
+            if not data:
+                return
+            (b if source is a else a).sendall(data)
+
+
+def serve_proxy_client(conn, state):
+    try:
+        conn.settimeout(30)
+        request = read_request(conn)
+        if request is None:
+            return
+        with state.lock:
+            state.tunnels.append(request[1] if request[0] == "CONNECT" else "asked " + request[1])
+        if request[0] != "CONNECT":
+            # Plain requests are asked for the user's logon, and never get further.
+            send_head(conn, 407, "Proxy Authentication Required", 0,
+                      ["Proxy-Authenticate: Negotiate", "Proxy-Authenticate: NTLM"])
+            return
+        host, _, port = request[1].rpartition(":")
+        with socket.create_connection((HOST, int(port)), timeout=30) as target:
+            conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            pump(conn, target, state)
+    except (OSError, ValueError):
+        pass
+    finally:
+        conn.close()
+
+
+def proxy_listener(state, listener):
+    with listener:
+        while not state.stopping.is_set():
+            if select.select([listener], [], [], 0.2)[0]:
+                conn, _ = listener.accept()
+                threading.Thread(target=serve_proxy_client, args=(conn, state),
+                                 daemon=True).start()
+
+
 class ControlHandler(http.server.BaseHTTPRequestHandler):
     server_version = "PluginTestControl"
 
@@ -509,8 +564,13 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         elif url.path == "/requests":
             with state.lock:
                 data = {"count": state.count, "paths": state.paths,
-                        "path": state.last_path, "headers": state.last_headers}
+                        "path": state.last_path, "headers": state.last_headers,
+                        "tunnels": state.tunnels}
             self.reply(200, json.dumps(data).encode("utf-8"), "application/json")
+        elif url.path == "/proxy.pac":
+            script = ('function FindProxyForURL(url, host) { return "PROXY %s:%d"; }\n' %
+                      (HOST, self.server.proxy_port)).encode("ascii")
+            self.reply(200, script, "application/x-ns-proxy-autoconfig")
         elif url.path == "/body":
             _, body, _ = state.snapshot()
             self.reply(200, body, "application/octet-stream")
@@ -537,6 +597,13 @@ def serve(args):
     except OSError as error:
         sys.exit("plugin_server: control port %d: %s" % (args.control_port, error))
     control.state = state
+    control.proxy_port = args.proxy_port
+    if args.proxy_port:
+        try:
+            proxy = socket.create_server((HOST, args.proxy_port))
+        except OSError as error:
+            sys.exit("plugin_server: proxy port %d: %s" % (args.proxy_port, error))
+        threading.Thread(target=proxy_listener, args=(state, proxy), daemon=True).start()
 
     ready = []
     listener = threading.Thread(target=data_listener,
@@ -616,7 +683,8 @@ def start(args):
     with open(log_path, "w") as log:
         child = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir,
-             "--port", str(args.port), "--control-port", str(args.control_port)] +
+             "--port", str(args.port), "--control-port", str(args.control_port),
+             "--proxy-port", str(args.proxy_port)] +
             (["--signing-key", os.path.abspath(args.signing_key)] if args.signing_key else []),
             stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
             start_new_session=True)  # keeps no pipe of the caller open
@@ -663,6 +731,7 @@ def main():
     parser.add_argument("--port", type=int, default=47631)
     parser.add_argument("--control-port", type=int, default=47632)
     parser.add_argument("--signing-key", help="private key the plug-in's .sig is made with")
+    parser.add_argument("--proxy-port", type=int, default=0, help="a CONNECT proxy's port")
     args = parser.parse_args()
     {"start": start, "stop": stop, "serve": serve}[args.command](args)
 

@@ -2,6 +2,8 @@
 // HTTPS test server: what the user sees (status line, dialogs, buttons) and
 // what lands on disk.
 #include <gtest/gtest.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <chrono>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/system_library.h"
 #include "resources/texts.h"
 #include "windows/installer_session.h"
 #include "windows/test_server.h"
@@ -133,10 +136,19 @@ TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
   // WINEDLLOVERRIDES is not read).
   const std::wstring name = L"Zarvelo _Plugin_for_cdr (1).exe";
   const std::wstring overrides = L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides";
-  for (const wchar_t* dll : {L"winhttp", L"bcrypt"}) {
+  // Those the installer loads itself; on Windows 7 without the DLL-search
+  // update also those Windows' own DLLs load by name.
+  std::vector<std::wstring> dlls;
+  const std::string names = ZARVELO_PLANTED_DLLS;
+  for (std::size_t at = 0; at < names.size();) {
+    const std::size_t end = std::min(names.find(',', at), names.size());
+    dlls.emplace_back(names.begin() + at, names.begin() + end);
+    at = end + 1;
+  }
+  for (const std::wstring& dll : dlls) {
     const wchar_t nativeFirst[] = L"native,builtin";
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), dll, REG_SZ, nativeFirst,
-                                sizeof nativeFirst),
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), dll.c_str(), REG_SZ,
+                                nativeFirst, sizeof nativeFirst),
               ERROR_SUCCESS);
   }
   struct Cleanup {
@@ -147,8 +159,8 @@ TEST(InstallerInstall, DllsPlantedBesideTheInstallerAreNeverLoaded) {
   const std::wstring exe = downloads.path() + L"\\" + name;
   ASSERT_TRUE(::CopyFileW(InstallerPath().c_str(), exe.c_str(), TRUE));
   const std::wstring planted = FromUnixPath(ZARVELO_PLANTED_DLLS_UNIX_PATH);
-  const std::wstring dlls[] = {L"winhttp.dll", L"bcrypt.dll"};
-  for (const std::wstring& dll : dlls) {
+  for (std::wstring& dll : dlls) {
+    dll += L".dll";
     ASSERT_TRUE(::CopyFileW((planted + L"\\" + dll).c_str(),
                             (downloads.path() + L"\\" + dll).c_str(), TRUE));
   }
@@ -213,6 +225,107 @@ TEST(InstallerInstall, WithoutAKeyNoSignatureIsAskedFor) {
   const testserver::Requests seen = testserver::ServerRequests();
   EXPECT_EQ(seen.count, 1) << seen.json;
   EXPECT_EQ(seen.json.find(".sig"), std::string::npos) << seen.json;
+}
+
+// The user's proxy settings as Internet Options keeps them (the binary
+// DefaultConnectionSettings: flags, then the proxy, the bypass list and the
+// script's address, each after its length) and WinHTTP's default as netsh
+// keeps it (WinHttpSettings); removed again when it goes.
+constexpr wchar_t kConnections[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+struct ProxySettingsInRegistry {
+  static constexpr DWORD kManual = 2, kScript = 4, kDetect = 8;
+  ProxySettingsInRegistry(DWORD flags, const std::string& proxy, const std::string& bypass,
+                          const std::string& script, const std::string& winHttpProxy) {
+    ok = Set(HKEY_CURRENT_USER, L"DefaultConnectionSettings", 0x46, 1 | flags,
+             {proxy, bypass, script}) &&
+         (winHttpProxy.empty() ||
+          Set(HKEY_LOCAL_MACHINE, L"WinHttpSettings", 0x18, kManual, {winHttpProxy, ""}));
+  }
+  ~ProxySettingsInRegistry() {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kConnections, L"WinHttpSettings");
+  }
+  static bool Set(HKEY root, const wchar_t* name, DWORD magic, DWORD flags,
+                  std::initializer_list<std::string> texts) {
+    std::string blob;
+    const auto put = [&blob](DWORD value) { blob.append(reinterpret_cast<char*>(&value), 4); };
+    put(magic);
+    put(0);
+    put(flags);
+    for (const std::string& text : texts) {
+      put(static_cast<DWORD>(text.size()));
+      blob += text;
+    }
+    blob.append(32, '\0');
+    return ::RegSetKeyValueW(root, kConnections, name, REG_BINARY, blob.data(),
+                             static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
+  }
+  bool ok = false;
+};
+
+// Corporate networks' proxies, against the test server's proxy on loopback;
+// the installer downloads from a name that is not loopback's. The Windows 7
+// path names the proxy when it opens its session. The normal one leaves the
+// choice to WinHTTP (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY), which Wine 8
+// takes as "no proxy": there every case goes direct, a proxy that is down
+// included, where Windows would go through the proxy.
+TEST(InstallerInstall, DownloadsGoThroughTheProxyTheSettingsName) {
+  const std::string host = ZARVELO_NAMED_HOST;
+  ADDRINFOW* found = nullptr;
+  if (::GetAddrInfoW(std::wstring(host.begin(), host.end()).c_str(), L"47631", nullptr, &found))
+    GTEST_SKIP() << host << " does not name 127.0.0.1 here (with_test_hosts.sh needs root)";
+  ::FreeAddrInfoW(found);
+  using Settings = ProxySettingsInRegistry;
+  const std::string proxy = "127.0.0.1:47633";
+  const bool named = win32::kEmulateWindows7;
+  struct Case {
+    const char* what;
+    DWORD flags;
+    std::string proxy, bypass, script, winHttpDefault;
+    bool tunnel;
+    long long code;
+    bool http = false;  // the plain-HTTP installer, whose proxy asks for a logon
+  } cases[] = {
+      {"by hand", Settings::kManual, proxy, "", "", "", named, 0},
+      {"script", Settings::kScript, "", "", "http://127.0.0.1:47632/proxy.pac", "", named, 0},
+      {"detection finds nothing", Settings::kDetect, "", "", "", "", false, 0},
+      {"WinHTTP's default", Settings::kDetect, "", "", "", proxy, named, 0},
+      // INET_E_CANNOT_CONNECT, after three attempts.
+      {"down", Settings::kManual, "127.0.0.1:47634", "", "", "", false, named ? -2146697212 : 0},
+      // INET_E_RESOURCE_NOT_FOUND, as for a server's name.
+      {"unknown", Settings::kManual, "proxy.zarvelo.test:8080", "", "", "", false,
+       named ? -2146697211 : 0},
+      {"bypassed", Settings::kManual, proxy, "<local>;" + host, "", "", false, 0},
+      // The user's logon is offered once, then the 407 is a failure
+      // (INET_E_DOWNLOAD_FAILURE). Only where the proxy is named.
+      {"asks for a logon", Settings::kManual, proxy, "", "", "", false, -2146697208, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.http && !named) continue;
+    Settings settings(c.flags, c.proxy, c.bypass, c.script, c.winHttpDefault);
+    ASSERT_TRUE(settings.ok);
+    TestProfile profile({k2020});
+    InstallerSession installer(profile,
+                               FromUnixPath(c.http ? ZARVELO_INSTALLER_BY_NAME_HTTP_UNIX_PATH
+                                                   : ZARVELO_INSTALLER_BY_NAME_UNIX_PATH),
+                               {{L"http_proxy", L""}});
+    ASSERT_TRUE(installer.window());
+    ASSERT_TRUE(SetMode("ok"));
+    const Outcome outcome = PressAndWait(installer, L"安装到 2020");
+    if (c.code != 0) {
+      EXPECT_EQ(outcome.message.text, DownloadFailed(c.code));
+    } else {
+      ExpectInstalled(outcome, profile, k2020);
+    }
+    const std::string asked = "\"asked http://" + host + ":47631/down/Zarvelo_CDRplugin.gip\"";
+    const std::string tunnels = c.http     ? "\"tunnels\": [" + asked + ", " + asked
+                                : c.tunnel ? "\"tunnels\": [\"" + host + ":47631\"]"
+                                           : "\"tunnels\": []";
+    const testserver::Requests seen = testserver::ServerRequests();
+    EXPECT_NE(seen.json.find(tunnels), std::string::npos) << seen.json;
+  }
 }
 
 TEST(InstallerInstall, KeyboardWorksAsInAnyDialog) {
@@ -686,6 +799,31 @@ TEST(InstallerInstall, ASecondStartBringsTheFirstWindowBackAndEnds) {
   // The first one works as before.
   ASSERT_TRUE(SetMode("ok"));
   ExpectInstalled(PressAndWait(first, L"安装到 2020"), profile, k2020);
+}
+
+// A first copy that runs elevated holds a mutex a normal one may not open:
+// it still counts as running, and without its window in sight (another
+// desktop) the second copy ends quietly instead of working on the same
+// files.
+TEST(InstallerInstall, AnInstanceMutexItMayNotOpenCountsAsRunning) {
+  SECURITY_DESCRIPTOR noAccess{};
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&noAccess, SECURITY_DESCRIPTOR_REVISION));
+  ACL empty{};
+  ASSERT_TRUE(::InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&noAccess, TRUE, &empty, FALSE));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &noAccess, FALSE};
+  const win32::KernelHandle held(
+      ::CreateMutexW(&attributes, TRUE, L"Local\\ZarveloVectorPluginInstaller"));
+  ASSERT_TRUE(held);
+  TestProfile profile({k2020});
+  InstallerProcess second;
+  ASSERT_TRUE(second.Start(InstallerPath(),
+                           {{L"USERPROFILE", profile.user()}, {L"TEMP", profile.temp()}}));
+  EXPECT_FALSE(second.WaitForWindow(15000)) << "a second installer ran beside the first";
+  EXPECT_TRUE(second.WaitForExit(5000));
+  DWORD exitCode = 1;
+  ::GetExitCodeProcess(second.handle(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
 }
 
 // The second line of a download failure names the disk when the file in

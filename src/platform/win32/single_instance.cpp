@@ -38,13 +38,16 @@ SingleInstance::~SingleInstance() {
 
 bool SingleInstance::Claim(const wchar_t* windowClass) {
   mutex_.reset(::CreateMutexW(nullptr, FALSE, kMutexName));
-  // Without the mutex nothing can be told apart: better run than not at all.
-  if (!mutex_) return true;
+  // Denied: a first installer runs elevated, and its mutex is not ours to
+  // open; it is held all the same. Without the mutex for any other reason
+  // nothing can be told apart: better run than not at all.
+  const bool heldByElevated = !mutex_ && ::GetLastError() == ERROR_ACCESS_DENIED;
+  if (!mutex_ && !heldByElevated) return true;
   const ULONGLONG end = ::GetTickCount64() + kWaitForFirstMs;
   for (;;) {
     // Abandoned: the first installer ended without letting go; this one
     // takes over.
-    const DWORD wait = ::WaitForSingleObject(mutex_.get(), 0);
+    const DWORD wait = heldByElevated ? WAIT_TIMEOUT : ::WaitForSingleObject(mutex_.get(), 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
       owned_ = true;
       return true;

@@ -15,7 +15,8 @@ namespace zarvelo::win32 {
 // Restricts every later DLL load, including those system DLLs make on the
 // program's behalf, to System32. Call first thing at start. Where Windows 7
 // lacks SetDefaultDllDirectories (no KB2533623), takes the current folder out
-// of the search instead; SystemModule() then loads by full path.
+// of the search instead and loads from System32 the DLLs that system DLLs
+// ask for by name; SystemModule() then loads by full path.
 void RestrictDllSearchToSystem32();
 
 // A system DLL (e.g. L"winhttp.dll") from System32, loaded once and kept for

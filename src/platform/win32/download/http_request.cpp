@@ -146,7 +146,7 @@ Status AsyncHttp::Open(const HttpTarget& target, DWORD stallMs) {
   target_ = target;
   stallMs_ = stallMs;
   if (!signals_->completed || !signals_->closed) return LastError(kUnsaid);
-  InternetHandle session = OpenSession(target.url, target.host, proxy_);
+  InternetHandle session = OpenSession(target.url, target.host, proxySettled_);
   if (!session) return LastError(kUnsaid);
   // Closed unseen when either fails: no closing will be reported.
   if (WinHttp().SetStatusCallback(
@@ -178,7 +178,6 @@ Status AsyncHttp::NewRequest() {
   if (!opened.ok()) return opened;
   WinHttp().SetTimeouts(request_.get(), 0, static_cast<int>(kConnectTimeoutMs),
                         static_cast<int>(kConnectTimeoutMs), static_cast<int>(stallMs_));
-  ApplyProxy(request_.get(), proxy_);
   // The logged-on user's credentials go to proxies and intranet servers
   // only, never to a server on the Internet; stated, not left to the
   // system's default.

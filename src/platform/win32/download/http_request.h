@@ -79,6 +79,9 @@ class AsyncHttp {
   const char* buffer() const { return buffer_.get(); }
 
   HINTERNET request() const { return request_.get(); }
+  // False when the session's proxy came from a lookup that failed: another
+  // session may find it.
+  bool proxySettled() const { return proxySettled_; }
   // The answer's status code, 0 if unknown.
   DWORD StatusCode() const;
   // A response header's value.
@@ -102,7 +105,7 @@ class AsyncHttp {
   std::unique_ptr<Signals> signals_;
   std::unique_ptr<char[]> buffer_;
   HttpTarget target_;
-  ProxyChoice proxy_;
+  bool proxySettled_ = true;
   DWORD stallMs_ = 0;
   LONG adopted_ = 0;   // handles whose closing will be reported
   LONG closings_ = 0;  // of those, closings seen

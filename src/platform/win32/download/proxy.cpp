@@ -1,6 +1,7 @@
 #include "platform/win32/download/proxy.h"
 
 #include "download/download_policy.h"
+#include "platform/win32/download/http_request.h"
 #include "platform/win32/download/winhttp_api.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/lock.h"
@@ -18,68 +19,108 @@ using GlobalString = UniqueHandle<LPWSTR, FreeGlobalString, NullString>;
 
 std::wstring Copy(const GlobalString& text) { return text ? std::wstring(text.get()) : L""; }
 
+bool SameHost(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool IsLoopback(const std::wstring& host) {
   return host.rfind(L"127.", 0) == 0 || host == L"::1" || host == L"[::1]" ||
-         ::CompareStringOrdinal(host.c_str(), -1, L"localhost", -1, TRUE) == CSTR_EQUAL;
+         SameHost(host, L"localhost");
 }
 
-// The user's proxy settings as Internet Explorer (and so every other
-// Windows program) sees them: a configuration script or auto-detection
-// first, the manually entered proxy otherwise. Asked through a session of
-// its own: finding the proxy is a synchronous call.
-ProxyChoice ProxyFromUserSettings(const std::wstring& url) {
-  ProxyChoice choice;
+// A proxy the session is opened with; none means direct.
+struct ProxyChoice {
+  std::wstring proxy;
+  std::wstring bypass;
+};
+
+// A proxy and bypass list WinHTTP handed over.
+struct ProxyStrings {
+  GlobalString proxy;
+  GlobalString bypass;
+  explicit ProxyStrings(const WINHTTP_PROXY_INFO& info)
+      : proxy(info.lpszProxy), bypass(info.lpszProxyBypass) {}
+  bool named(const WINHTTP_PROXY_INFO& info) const {
+    return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy;
+  }
+  ProxyChoice choice() const { return {Copy(proxy), Copy(bypass)}; }
+};
+
+// The configuration script the user's settings point to, or the one
+// auto-detection finds, run for `url`. Asked through a session of its own:
+// finding the proxy is a synchronous call.
+ProxyLookup LookUp(const std::wstring& url, const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& user,
+                   ProxyChoice& found) {
+  const InternetHandle finder(WinHttp().Open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  WINHTTP_AUTOPROXY_OPTIONS options{};
+  if (user.fAutoDetect) {
+    options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  }
+  if (user.lpszAutoConfigUrl) {
+    options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = user.lpszAutoConfigUrl;
+  }
+  options.fAutoLogonIfChallenged = TRUE;
+  WINHTTP_PROXY_INFO info{};
+  if (!finder || !WinHttp().GetProxyForUrl(finder.get(), url.c_str(), &options, &info))
+    return ProxyLookup::kFailed;
+  const ProxyStrings strings(info);
+  if (!strings.named(info)) return ProxyLookup::kDirect;
+  found = strings.choice();
+  return ProxyLookup::kProxy;
+}
+
+// The proxy as Internet Explorer's settings (and so every other Windows
+// program) see it, then WinHTTP's own default (netsh, Group Policy).
+ProxyChoice FindProxy(const std::wstring& url, bool& remember) {
+  ProxySettings settings;
+  ProxyChoice looked, manual, winHttpDefault;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
-  if (!WinHttp().GetIEProxyConfigForCurrentUser(&user)) return choice;
-  const GlobalString autoConfigUrl(user.lpszAutoConfigUrl);
-  const GlobalString manualProxy(user.lpszProxy);
-  const GlobalString manualBypass(user.lpszProxyBypass);
-
-  if (user.fAutoDetect || autoConfigUrl) {
-    const InternetHandle finder(WinHttp().Open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (user.fAutoDetect) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    if (autoConfigUrl) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-      options.lpszAutoConfigUrl = autoConfigUrl.get();
-    }
-    options.fAutoLogonIfChallenged = TRUE;
-    WINHTTP_PROXY_INFO found{};
-    if (finder && WinHttp().GetProxyForUrl(finder.get(), url.c_str(), &options, &found)) {
-      const GlobalString proxy(found.lpszProxy);
-      const GlobalString bypass(found.lpszProxyBypass);
-      choice.named = found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy;
-      choice.proxy = Copy(proxy);
-      choice.bypass = Copy(bypass);
-      return choice;  // the script may well say "go direct"
-    }
+  // Failing, it means the user has no settings of their own.
+  if (WinHttp().GetIEProxyConfigForCurrentUser(&user)) {
+    const GlobalString autoConfigUrl(user.lpszAutoConfigUrl);
+    const GlobalString manualProxy(user.lpszProxy);
+    const GlobalString manualBypass(user.lpszProxyBypass);
+    if (user.fAutoDetect || autoConfigUrl) settings.lookup = LookUp(url, user, looked);
+    settings.manual = static_cast<bool>(manualProxy);
+    manual = {Copy(manualProxy), Copy(manualBypass)};
   }
-  if (manualProxy) {
-    choice.named = true;
-    choice.proxy = Copy(manualProxy);
-    choice.bypass = Copy(manualBypass);
+  WINHTTP_PROXY_INFO info{};
+  if (WinHttp().GetDefaultProxyConfiguration(&info)) {
+    const ProxyStrings strings(info);
+    settings.winHttpDefault = strings.named(info);
+    winHttpDefault = strings.choice();
   }
-  return choice;
+  const ProxyPlan plan = ChooseProxy(settings);
+  remember = plan.remember;
+  switch (plan.source) {
+    case ProxySource::kLookup:
+      return looked;
+    case ProxySource::kManual:
+      return manual;
+    case ProxySource::kWinHttpDefault:
+      return winHttpDefault;
+    default:
+      return {};
+  }
 }
 
-// Working out the proxy can take seconds with auto-detection on, so it is
-// done once per run (all downloads go to one server) and remembered.
-ProxyChoice RememberedProxyFor(const std::wstring& url, const std::wstring& host) {
+// Working out the proxy can take seconds with auto-detection on, so an
+// answer is kept for the run (all downloads go to one server). A lookup
+// that failed is not: the next attempt looks again.
+ProxyChoice ProxyFor(const std::wstring& url, const std::wstring& host, bool& settled) {
   static SRWLOCK lock = SRWLOCK_INIT;
   static bool known = false;
   static std::wstring knownHost;
   static ProxyChoice knownChoice;
   {
     ExclusiveLock held(lock);
-    if (known &&
-        ::CompareStringOrdinal(knownHost.c_str(), -1, host.c_str(), -1, TRUE) == CSTR_EQUAL)
-      return knownChoice;
+    if (known && SameHost(knownHost, host)) return knownChoice;
   }
-  const ProxyChoice choice = ProxyFromUserSettings(url);
+  const ProxyChoice choice = FindProxy(url, settled);
+  if (!settled) return choice;
   ExclusiveLock held(lock);
   known = true;
   knownHost = host;
@@ -87,15 +128,24 @@ ProxyChoice RememberedProxyFor(const std::wstring& url, const std::wstring& host
   return choice;
 }
 
-InternetHandle OpenAsync(DWORD accessType) {
-  return InternetHandle(WinHttp().Open(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+InternetHandle OpenAsync(DWORD accessType, const wchar_t* proxy = WINHTTP_NO_PROXY_NAME,
+                         const wchar_t* bypass = WINHTTP_NO_PROXY_BYPASS) {
+  return InternetHandle(WinHttp().Open(kUserAgent, accessType, proxy, bypass, WINHTTP_FLAG_ASYNC));
+}
+
+// The host the request is addressed to now, after any redirect.
+std::wstring RequestHost(HINTERNET request) {
+  wchar_t url[2048];
+  DWORD size = sizeof url;
+  HttpTarget target;
+  if (WinHttp().QueryOption(request, WINHTTP_OPTION_URL, url, &size)) ParseHttpUrl(url, target);
+  return target.host;
 }
 
 }  // namespace
 
-InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, ProxyChoice& proxy) {
-  proxy = ProxyChoice();
+InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, bool& settled) {
+  settled = true;
   // A loopback server is never reached through a proxy.
   if (IsLoopback(host)) return OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
   // Windows 8.1 and later pick the proxy themselves, the way the system's
@@ -104,39 +154,39 @@ InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, Pr
     InternetHandle session = OpenAsync(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY);
     if (session) return session;
   }
-  InternetHandle session = OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
-  if (session) proxy = RememberedProxyFor(url, host);
-  return session;
+  // Named when the session opens, not per request: that is the form every
+  // WinHTTP honours. One it refuses fails the download rather than going
+  // around the proxy the network asks for.
+  const ProxyChoice proxy = ProxyFor(url, host, settled);
+  if (proxy.proxy.empty()) return OpenAsync(WINHTTP_ACCESS_TYPE_NO_PROXY);
+  return OpenAsync(WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.proxy.c_str(),
+                   proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str());
 }
 
-void ApplyProxy(HINTERNET request, const ProxyChoice& proxy) {
-  if (!proxy.named) return;
-  std::wstring name = proxy.proxy;
-  std::wstring bypass = proxy.bypass;
-  WINHTTP_PROXY_INFO info{};
-  info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  info.lpszProxy = name.data();
-  info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
-  WinHttp().SetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
-}
-
-bool AnswerProxyChallenge(HINTERNET request, bool answeredBefore) {
+bool AnswerProxyChallenge(HINTERNET request, ProxyLogonState& state) {
   DWORD supported = 0, first = 0, target = 0;
   if (!WinHttp().QueryAuthSchemes(request, &supported, &first, &target) ||
       target != WINHTTP_AUTH_TARGET_PROXY) {
     return false;
   }
+  const std::wstring host = RequestHost(request);
   ProxyChallenge challenge;
   challenge.negotiate = (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) != 0;
   challenge.ntlm = (supported & WINHTTP_AUTH_SCHEME_NTLM) != 0;
-  challenge.answeredBefore = answeredBefore;
+  challenge.answeredBefore = state.scheme != 0 && SameHost(state.host, host);
   const ProxyLogon logon = ChooseProxyLogon(challenge);
   if (logon == ProxyLogon::kNone) return false;
-  const DWORD scheme =
+  state.scheme =
       logon == ProxyLogon::kNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE : WINHTTP_AUTH_SCHEME_NTLM;
+  state.host = host;
+  return true;
+}
+
+void RenewProxyCredentials(HINTERNET request, const ProxyLogonState& state) {
+  if (state.scheme == 0) return;
   // No name and password: the logged-on user's own.
-  return WinHttp().SetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
-                                  nullptr) != FALSE;
+  WinHttp().SetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, state.scheme, nullptr, nullptr,
+                           nullptr);
 }
 
 }  // namespace zarvelo::win32

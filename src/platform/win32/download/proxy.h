@@ -11,23 +11,26 @@
 
 namespace zarvelo::win32 {
 
-// A proxy the requests are sent through when the session cannot pick it
-// itself.
-struct ProxyChoice {
-  bool named = false;
-  std::wstring proxy;
-  std::wstring bypass;
+// An asynchronous WinHTTP session for `url` on `host`, opened with the
+// system's proxy settings; null with the Windows error set when it cannot
+// be, including a proxy WinHTTP refuses. `settled` is false when the proxy
+// came from a lookup that failed, which the next attempt makes again.
+InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, bool& settled);
+
+// How one request answered a proxy that asked who the user is: the scheme
+// and the host it was asked for.
+struct ProxyLogonState {
+  DWORD scheme = 0;
+  std::wstring host;
 };
 
-// An asynchronous WinHTTP session for `url` on `host` with the system's
-// proxy settings; `proxy` says what each request still has to be told.
-InternetHandle OpenSession(const std::wstring& url, const std::wstring& host, ProxyChoice& proxy);
-
-void ApplyProxy(HINTERNET request, const ProxyChoice& proxy);
-
 // After a 407: gives the proxy the logged-on user's credentials when the
-// policy says so (download/download_policy.h). True when the request should
-// be sent again.
-bool AnswerProxyChallenge(HINTERNET request, bool answeredBefore);
+// policy says so (download/download_policy.h); a redirect to another host
+// counts as a new challenge. True when the request should be sent again.
+bool AnswerProxyChallenge(HINTERNET request, ProxyLogonState& state);
+
+// Before a request goes out again: WinHTTP forgets the credentials once it
+// has used them, so the chosen scheme's are given again.
+void RenewProxyCredentials(HINTERNET request, const ProxyLogonState& state);
 
 }  // namespace zarvelo::win32

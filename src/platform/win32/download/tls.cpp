@@ -24,10 +24,14 @@ bool AskFor(HINTERNET session, TlsVersions versions) {
 }  // namespace
 
 Status RequireSecureTransport(HINTERNET session) {
-  // Windows 7 offers only SSL 3 and TLS 1.0 unless asked for more; systems
-  // that do not know TLS 1.3 refuse the whole value. Falling back to their
-  // defaults would mean an old protocol, so a refusal of TLS 1.2 ends the
-  // download instead.
+  // Windows 7 SP1 offers only SSL 3 and TLS 1.0 unless a program asks for
+  // more, as this one does; KB3140245 changes nothing for such programs
+  // (https://support.microsoft.com/help/3140245), only for those that leave
+  // the choice to Windows. Systems that do not know TLS 1.3 refuse the whole
+  // value. Where Windows 7 still fails, a policy turned TLS 1.2 off, the
+  // server shares no cipher suite with it, or a root certificate is
+  // missing; falling back to an older protocol would mend none of these
+  // safely, so a refusal of TLS 1.2 ends the download instead.
   TlsVersions versions = TlsVersions::kTls12And13;
   while (!AskFor(session, versions)) {
     versions = TlsFallback(versions);

@@ -115,11 +115,13 @@ bool PrepareSendAgain(AsyncHttp& http, Status failure, int& sentAgain) {
 }
 
 // Sends the request and waits for the answer's headers; a proxy that asks
-// for the user's logon gets it once.
+// for the user's logon gets it once per host, and again with every send
+// that follows.
 AttemptOutcome Ask(Transfer& t, AsyncHttp& http, DWORD& status) {
-  bool answeredProxy = false;
+  ProxyLogonState proxyLogon;
   int sentAgain = 0;
   for (;;) {
+    RenewProxyCredentials(http.request(), proxyLogon);
     const Completion send = http.Send(kSendLimitMs);
     if (!send.done()) return Interrupted(send.wait);
     if (!send.status.ok()) {
@@ -136,9 +138,8 @@ AttemptOutcome Ask(Transfer& t, AsyncHttp& http, DWORD& status) {
     }
     status = http.StatusCode();
     t.httpStatus = status;
-    if (status != HTTP_STATUS_PROXY_AUTH_REQ || !AnswerProxyChallenge(http.request(), answeredProxy))
+    if (status != HTTP_STATUS_PROXY_AUTH_REQ || !AnswerProxyChallenge(http.request(), proxyLogon))
       return {AttemptEnd::kComplete, 0};
-    answeredProxy = true;
   }
 }
 
@@ -245,17 +246,20 @@ void Run(const std::shared_ptr<Transfer>& t) {
     Report(t, download);
     return;
   }
-  // Declared before the attempts' files: its handles are closed, and
-  // waited for, only after those are gone.
-  AsyncHttp http(t->cancel.get());
-  const Status opened = http.Open(target, t->stallTimeoutMs);
-  if (!opened.ok()) {
-    download.result = WinHttpFailure(opened).result;
-    Report(t, download);
-    return;
-  }
+  std::unique_ptr<AsyncHttp> http;
   for (int attempt = 1;; ++attempt) {
-    const AttemptOutcome outcome = Attempt(t, http, download);
+    // A session whose proxy lookup failed is opened anew: the lookup may
+    // succeed this time.
+    if (!http || !http->proxySettled()) {
+      http.reset();
+      http.reset(new AsyncHttp(t->cancel.get()));
+      const Status opened = http->Open(target, t->stallTimeoutMs);
+      if (!opened.ok()) {
+        download.result = WinHttpFailure(opened).result;
+        break;
+      }
+    }
+    const AttemptOutcome outcome = Attempt(t, *http, download);
     if (t->cancelled) return;
     const std::int64_t wait = RetryWaitMs(outcome, attempt);
     if (outcome.end == AttemptEnd::kComplete || wait == kNoRetry) {
@@ -265,7 +269,7 @@ void Run(const std::shared_ptr<Transfer>& t) {
     }
     // The status line keeps saying the download runs; Cancel() ends the
     // wait at once.
-    http.CloseRequest();
+    http->CloseRequest();
     if (::WaitForSingleObject(t->cancel.get(), static_cast<DWORD>(wait)) != WAIT_TIMEOUT) return;
   }
   Report(t, std::move(download));

@@ -9,10 +9,10 @@
 namespace zarvelo::win32 {
 
 #define ZARVELO_WINHTTP_FUNCTIONS(X)                                                      \
-  X(AddRequestHeaders) X(CloseHandle) X(Connect) X(CrackUrl) X(GetIEProxyConfigForCurrentUser) \
-  X(GetProxyForUrl) X(Open) X(OpenRequest) X(QueryAuthSchemes) X(QueryDataAvailable)            \
-  X(QueryHeaders) X(ReadData) X(ReceiveResponse) X(SendRequest) X(SetCredentials)               \
-  X(SetOption) X(SetStatusCallback) X(SetTimeouts)
+  X(AddRequestHeaders) X(CloseHandle) X(Connect) X(CrackUrl) X(GetDefaultProxyConfiguration)  \
+  X(GetIEProxyConfigForCurrentUser) X(GetProxyForUrl) X(Open) X(OpenRequest) X(QueryAuthSchemes) \
+  X(QueryDataAvailable) X(QueryHeaders) X(QueryOption) X(ReadData) X(ReceiveResponse)           \
+  X(SendRequest) X(SetCredentials) X(SetOption) X(SetStatusCallback) X(SetTimeouts)
 
 struct WinHttpFunctions {
 #define ZARVELO_DECLARE(name) decltype(&::WinHttp##name) name = nullptr;
