@@ -187,10 +187,11 @@ install_wine32() {
 # and install cases, with the test server's CA helper. tools/test runs its
 # layout cases and the install cases that take that build's own branches:
 # TLS 1.2 asked for alone (any install), System32's DLLs loaded by full
-# path; tools/coverage runs every install case.
+# path, the proxy worked out by the installer itself; tools/coverage runs
+# every install case.
 WIN7_TARGETS=(installer_tests install_tests trust_test_ca)
 WIN7_TESTS='InstallerLayout\.|InstallerInstall\.'
-WIN7_INSTALL_TESTS='^InstallerInstall\.(DllsPlantedBesideTheInstallerAreNeverLoaded|WithAKeyOnlyAPluginItSignedIsInstalled|RetryAfterAFailureInstalls)$'
+WIN7_INSTALL_TESTS='^InstallerInstall\.(DllsPlantedBesideTheInstallerAreNeverLoaded|WithAKeyOnlyAPluginItSignedIsInstalled|RetryAfterAFailureInstalls|DownloadsGoThroughTheProxyTheSettingsName)$'
 
 # build_preset NAME [TARGET...]: configures and builds one CMake preset of
 # this checkout, from whatever folder the tool was started in (cmake looks for
