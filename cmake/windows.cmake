@@ -10,25 +10,25 @@ set(ZARVELO_WINDOWS_DEFINES UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601
 target_compile_definitions(zarvelo_logic PUBLIC ${ZARVELO_WINDOWS_DEFINES})
 
 add_library(zarvelo_win32 STATIC
-  src/platform/win32/background_threads.cpp
-  src/platform/win32/cng/sha256.cpp
-  src/platform/win32/cng/signature_verifier.cpp
-  src/platform/win32/download/http_request.cpp
-  src/platform/win32/download/partial_file.cpp
-  src/platform/win32/download/proxy.cpp
-  src/platform/win32/download/tls.cpp
-  src/platform/win32/download/winhttp_errors.cpp
-  src/platform/win32/download/win32_downloader.cpp
-  src/platform/win32/win32_environment.cpp
-  src/platform/win32/win32_file_system.cpp
-  src/platform/win32/win32_form.cpp
-  src/platform/win32/win32_worker.cpp
-  src/platform/win32/single_instance.cpp
-  src/platform/win32/ui_queue.cpp
-  src/platform/win32/dpi.cpp
-  src/platform/win32/long_path.cpp
-  src/platform/win32/system_apis.cpp
-  src/platform/win32/system_library.cpp)
+  src/win32/background_threads.cpp
+  src/win32/cng/sha256.cpp
+  src/win32/cng/signature_verifier.cpp
+  src/win32/download/http_request.cpp
+  src/win32/download/partial_file.cpp
+  src/win32/download/proxy.cpp
+  src/win32/download/tls.cpp
+  src/win32/download/winhttp_errors.cpp
+  src/win32/download/win32_downloader.cpp
+  src/win32/win32_environment.cpp
+  src/win32/win32_file_system.cpp
+  src/win32/win32_form.cpp
+  src/win32/win32_worker.cpp
+  src/win32/single_instance.cpp
+  src/win32/ui_queue.cpp
+  src/win32/dpi.cpp
+  src/win32/long_path.cpp
+  src/win32/system_apis.cpp
+  src/win32/system_library.cpp)
 target_include_directories(zarvelo_win32 PUBLIC src ${PROJECT_SOURCE_DIR}
                            ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(zarvelo_win32 PUBLIC ${ZARVELO_WINDOWS_DEFINES})
@@ -41,7 +41,7 @@ endif()
 target_compile_options(zarvelo_win32 PRIVATE ${ZARVELO_WARNINGS})
 # Only DLLs on the system's known-DLL list (and comctl32, which the manifest
 # binds): winhttp and bcrypt come from System32 at run time
-# (src/platform/win32/system_library.h).
+# (src/win32/system_library.h).
 target_link_libraries(zarvelo_win32 PUBLIC zarvelo_logic ntdll comctl32 shell32 ole32 gdi32 user32)
 
 # Size: the program catches no exceptions, so it is built without exception

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/win32/background_threads.h"
-#include "platform/win32/cng/sha256.h"
-#include "platform/win32/download/win32_downloader.h"
-#include "platform/win32/long_path.h"
-#include "platform/win32/win32_file_system.h"
+#include "win32/background_threads.h"
+#include "win32/cng/sha256.h"
+#include "win32/download/win32_downloader.h"
+#include "win32/long_path.h"
+#include "win32/win32_file_system.h"
 #include "windows/test_files.h"
 #include "windows/test_server.h"
 

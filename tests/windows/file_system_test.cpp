@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "detect/corel_scan.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/long_path.h"
-#include "platform/win32/win32_environment.h"
-#include "platform/win32/win32_file_system.h"
+#include "win32/handles.h"
+#include "win32/long_path.h"
+#include "win32/win32_environment.h"
+#include "win32/win32_file_system.h"
 #include "windows/test_files.h"
 
 namespace zarvelo::win32 {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/win32/win32_form.h"
+#include "win32/win32_form.h"
 #include "ui/installer_layout.h"
 
 namespace zarvelo::win32 {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/system_library.h"
+#include "win32/handles.h"
+#include "win32/system_library.h"
 #include "resources/texts.h"
 #include "windows/installer_session.h"
 #include "windows/test_server.h"

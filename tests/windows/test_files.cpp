@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/long_path.h"
+#include "win32/handles.h"
+#include "win32/long_path.h"
 
 namespace zarvelo::testfiles {
 namespace {

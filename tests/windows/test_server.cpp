@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/decimal.h"
-#include "platform/win32/download/internet_handle.h"
+#include "win32/download/internet_handle.h"
 
 namespace zarvelo::testserver {
 namespace {

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "win32/handles.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "win32/handles.h"
 #include "windows/test_files.h"
 
 namespace zarvelo::uitest {

@@ -73,7 +73,7 @@ P384_ONLY_SUITES = {"ECDHE-ECDSA-AES256-GCM-SHA384", "ECDHE-ECDSA-AES256-SHA384"
 WINDOWS7_CURVES = "P-256:P-384"
 WINDOWS7_SIGALGS = "RSA+SHA256:RSA+SHA384:RSA+SHA1:ECDSA+SHA256:ECDSA+SHA384:ECDSA+SHA1"
 
-# What the installer sends with every request (src/platform/win32/download).
+# What the installer sends with every request (src/win32/download).
 REQUEST_HEADERS = {"User-Agent": "ZarveloInstaller/1.0", "Cache-Control": "no-cache",
                    "Pragma": "no-cache"}
 # Renewed certificates now last 45 to 90 days and are renewed with about a

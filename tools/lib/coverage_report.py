@@ -4,7 +4,7 @@
     coverage_report.py [--unrun] GCOV BUILD_DIR...
 
 Reads every .gcno with its .gcda (written by the programs as they end)
-through GCOV's JSON output, keeps the lines of src/platform/win32/*.cpp and
+through GCOV's JSON output, keeps the lines of src/win32/*.cpp and
 src/app/*.cpp, and counts a line as run when any object of any build ran it
 (main.cpp, for one, is compiled into two installers). --unrun lists the
 lines never run, with their text.
@@ -17,7 +17,7 @@ import os
 import subprocess
 import sys
 
-WINDOWS_SIDE = ("src/platform/win32/*.cpp", "src/app/*.cpp")
+WINDOWS_SIDE = ("src/win32/*.cpp", "src/app/*.cpp")
 
 
 def main(argv):
