@@ -105,9 +105,10 @@ ensure_packages() {
 # installer carries.
 BUILD_PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 openssl)
 # wine32 (for the x86 installer) is asked for apart, by setup_wine, and only
-# where the kernel can start 32-bit programs.
+# where the kernel can start 32-bit programs. tools/test brings up the
+# loopback of each Wine group's own network namespace with iproute2's ip.
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth locales fonts-noto-cjk
-               fonts-arphic-uming imagemagick python3 openssl procps)
+               fonts-arphic-uming imagemagick python3 openssl procps iproute2)
 
 # Wine takes its code page (936) and language (0x0804) from a generated Unix
 # locale only.
