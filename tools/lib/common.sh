@@ -211,7 +211,10 @@ build_preset() {
 # Windows: a Song face with SimSun's metrics for "宋体", a sans face for the
 # system's message font.
 new_wine_prefix() {
-  use_wine_prefix "$1"
+  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A shell started before the locale was generated warns that it cannot
+  # switch itself; Wine, started afterwards, can.
+  export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 2>/dev/null
   rm -rf "$WINEPREFIX"
   quietly wineboot -i
   # Wine draws the title-bar buttons with Marlett. In a Chinese locale it
@@ -228,15 +231,6 @@ new_wine_prefix() {
       /d "Noto Sans CJK SC" /f
   done
   wineserver -k 2>/dev/null || true
-}
-
-# use_wine_prefix DIR: Wine runs quietly, in Chinese (PRC), in the prefix at
-# DIR.
-use_wine_prefix() {
-  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # A shell started before the locale was generated warns that it cannot
-  # switch itself; Wine, started afterwards, can.
-  export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 2>/dev/null
 }
 
 # start_xvfb [FIRST]: an X display for Wine's windows, the first free one
