@@ -87,32 +87,49 @@ Status WriteFull(HANDLE file, const char* data, DWORD size) {
   return Status::Ok();
 }
 
-// Renames the file of `file` (opened with delete access) to `target`,
-// replacing a file there in one step. Windows 10 replaces a file that a
-// reader holds with delete sharing only with POSIX semantics; older
-// systems, some file systems and Wine refuse that request, and get the
-// plain one.
-Status RenameReplacing(HANDLE file, const std::wstring& target) {
-  const std::wstring native = NativePath(target);
-  const std::size_t size =
-      offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
-  const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]());
-  if (!buffer) return Status(ERROR_NOT_ENOUGH_MEMORY);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-  rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
-  std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
-  // FileRenameInfoEx takes flags where FileRenameInfo has ReplaceIfExists.
-  constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
-  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-  DWORD flags = kReplaceIfExists | kPosixSemantics;
-  std::memcpy(buffer.get(), &flags, sizeof flags);
-  if (!kEmulateWindows7 && ::SetFileInformationByHandle(file, kFileRenameInfoEx, rename,
-                                                        static_cast<DWORD>(size)))
-    return Status::Ok();
-  flags = kReplaceIfExists;  // ReplaceIfExists = TRUE
-  std::memcpy(buffer.get(), &flags, sizeof flags);
-  return Check(::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)));
-}
+// A rename through a handle (opened with delete access) to `target` that
+// replaces a file there in one step. It is made ready before the staged
+// file loses its delete mark, so that little comes between the two: a
+// program ended in that instant leaves the staged file behind, which the
+// next install removes.
+//
+// Windows 10 replaces a file that a reader holds with delete sharing only
+// with POSIX semantics; older systems, some file systems and Wine refuse
+// that request, and get the plain one.
+class ReplacingRename {
+ public:
+  explicit ReplacingRename(const std::wstring& target) {
+    const std::wstring native = NativePath(target);
+    size_ = offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
+    buffer_.reset(new (std::nothrow) unsigned char[size_]());
+    if (!buffer_) return;
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer_.get());
+    rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
+  }
+
+  bool ready() const { return buffer_ != nullptr; }
+
+  Status Apply(HANDLE file) {
+    // FileRenameInfoEx takes flags where FileRenameInfo has ReplaceIfExists.
+    constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+    constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+    const DWORD size = static_cast<DWORD>(size_);
+    if (!kEmulateWindows7) {
+      SetFlags(kReplaceIfExists | kPosixSemantics);
+      if (::SetFileInformationByHandle(file, kFileRenameInfoEx, buffer_.get(), size))
+        return Status::Ok();
+    }
+    SetFlags(kReplaceIfExists);  // ReplaceIfExists = TRUE
+    return Check(::SetFileInformationByHandle(file, FileRenameInfo, buffer_.get(), size));
+  }
+
+ private:
+  void SetFlags(DWORD flags) { std::memcpy(buffer_.get(), &flags, sizeof flags); }
+
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t size_ = 0;
+};
 
 class Win32StagedFile : public StagedFile {
  public:
@@ -135,6 +152,8 @@ class Win32StagedFile : public StagedFile {
 
   Status Replace(const std::wstring& target) override {
     const std::wstring to = ExtendedPath(target);
+    ReplacingRename rename(to);
+    if (!rename.ready()) return Status(ERROR_NOT_ENOUGH_MEMORY);
     // A rename does not replace a read-only file: the attribute comes off
     // first, and goes back on if the rename fails.
     const DWORD original = ::GetFileAttributesW(to.c_str());
@@ -152,7 +171,7 @@ class Win32StagedFile : public StagedFile {
     if (marked_ && !SetDeleteOnClose(file_.get(), false)) renamed = LastError();
     if (renamed.ok()) {
       marked_ = false;
-      renamed = RenameReplacing(file_.get(), to);
+      renamed = rename.Apply(file_.get());
     }
     if (!renamed.ok()) {
       if (!marked_) marked_ = SetDeleteOnClose(file_.get(), true);

@@ -513,9 +513,16 @@ TEST(InstallerInstall, PluginHeldByAReaderThatSharesDeleteIsReplaced) {
   EXPECT_FALSE(Exists(profile.plugin(k2020) + L".old"));
 }
 
+// Presses 2020's button and waits for the download to end.
+bool ReachFileStep(InstallerSession& installer) {
+  if (!installer.window()) return false;
+  Click(installer.Button(L"安装到 2020").window);
+  return WaitUntil([&] { return installer.Status() != texts::kDownloading; }, kAttemptTimeoutMs);
+}
+
 // The installer ended by force at any moment of the file step: the
 // plug-in's name holds the whole old plug-in or the whole new one, and the
-// files the attempt made are gone with it.
+// files the attempt made are gone with it or with the next install.
 TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
   constexpr std::size_t kSize = 8000000;
   ASSERT_TRUE(SetMode("ok", kSize));
@@ -526,10 +533,7 @@ TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
     TestProfile profile({k2020});
     ASSERT_TRUE(PutOldPlugin(profile, k2020));
     InstallerSession installer(profile);
-    ASSERT_TRUE(installer.window());
-    Click(installer.Button(L"安装到 2020").window);
-    ASSERT_TRUE(WaitUntil([&] { return installer.Status() != texts::kDownloading; },
-                          kAttemptTimeoutMs));
+    ASSERT_TRUE(ReachFileStep(installer));
     const ULONGLONG begin = ::GetTickCount64();
     ASSERT_TRUE(installer.WaitForStatus(texts::kInstalled, kAttemptTimeoutMs));
     stepMs = static_cast<DWORD>(::GetTickCount64() - begin) + 1;
@@ -544,19 +548,23 @@ TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
     TestProfile profile({k2020});
     ASSERT_TRUE(PutOldPlugin(profile, k2020));
     InstallerSession installer(profile);
-    ASSERT_TRUE(installer.window());
-    Click(installer.Button(L"安装到 2020").window);
-    ASSERT_TRUE(WaitUntil([&] { return installer.Status() != texts::kDownloading; },
-                          kAttemptTimeoutMs));
+    ASSERT_TRUE(ReachFileStep(installer));
     ::Sleep(delayMs);
     ASSERT_TRUE(::TerminateProcess(installer.process().handle(), 1));
     ASSERT_TRUE(installer.process().WaitForExit(10000));
     const std::optional<std::string> there = ReadBytes(profile.plugin(k2020));
     ASSERT_TRUE(there);
     EXPECT_TRUE(*there == "old plug-in" || *there == whole) << there->size() << " bytes";
-    EXPECT_FALSE(Exists(profile.plugin(k2020) + L".download"));
     EXPECT_FALSE(Exists(profile.plugin(k2020) + L".old"));
     EXPECT_FALSE(Exists(profile.download())) << "the download is left in TEMP";
+    if (Exists(profile.plugin(k2020) + L".download")) {
+      // Ended in the instant between the staged file's making (or the end
+      // of its delete mark) and the next step, which no file system makes
+      // one: the next install clears it.
+      InstallerSession again(profile);
+      ASSERT_TRUE(again.window());
+      ExpectInstalled(PressAndWait(again, L"安装到 2020"), profile, k2020, kSize);
+    }
   }
 }
 
