@@ -36,9 +36,12 @@ build_installers() {
       cmake --build "$dir" -j "$(nproc)" >&2
     else
       # A new cache over the old objects: settings a developer gave the
-      # preset by hand (a staging address) do not stay.
+      # preset by hand (a staging address) do not stay. Only the cache goes
+      # (--fresh would take the objects in CMakeFiles/ with it); ninja
+      # rebuilds what a changed setting changes.
       dir="$ROOT/build/$arch"
-      quietly cmake --preset "$arch" -S "$ROOT" --fresh "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1"
+      rm -f "$dir/CMakeCache.txt"
+      quietly cmake --preset "$arch" -S "$ROOT" "-DZARVELO_PAYLOAD_PUBLIC_KEY=$1"
       build_preset "$arch"
     fi
     mkdir -p "$STAGE/$arch"
