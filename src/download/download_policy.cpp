@@ -102,4 +102,26 @@ ProxyPlan ChooseProxy(const ProxySettings& settings) {
   return plan;
 }
 
+ReadPacing::ReadPacing(std::uint32_t bufferSize, std::uint64_t nowMs)
+    : bufferSize_(bufferSize), since_(nowMs) {}
+
+void ReadPacing::Read(std::uint32_t bytes, std::uint64_t askedMs, std::uint64_t nowMs) {
+  if (whole_) {
+    // The link slowed down.
+    if (nowMs - askedMs > kWholeBufferMs) {
+      whole_ = false;
+      since_ = nowMs;
+      bytes_ = 0;
+    }
+    return;
+  }
+  if (nowMs - since_ > kWholeBufferMs) {
+    since_ = askedMs;
+    bytes_ = 0;
+  }
+  bytes_ += bytes;
+  whole_ = bytes_ >= bufferSize_;
+}
+
 }  // namespace zarvelo
+

@@ -1,8 +1,8 @@
 // What the download service decides on its own, without the network: which
 // TLS versions it asks for, which failed requests are worth another try and
 // how long to wait first, which are sent again at once, which proxy a
-// download goes through where Windows does not pick it, and whether a proxy
-// that asks who the user is gets the user's logon.
+// download goes through where Windows does not pick it, whether a proxy
+// that asks who the user is gets the user's logon, and how the body is read.
 #pragma once
 
 #include <cstdint>
@@ -111,5 +111,30 @@ struct ProxyPlan {
 // there is no script or it failed, and WinHTTP's default when the user's
 // settings name no proxy at all.
 ProxyPlan ChooseProxy(const ProxySettings& settings);
+
+// How the body is read. WinHTTP's read waits until it has filled what it
+// was asked for or the body ends, so on a slow link a read larger than what
+// has arrived can outlast the stall limit: there the download asks what is
+// available first and reads just that. That costs a second round trip per
+// read, a third of the time on a fast link, so once a whole buffer arrived
+// within a second, whole buffers are read without asking, until one takes
+// longer than that.
+class ReadPacing {
+ public:
+  static constexpr std::uint64_t kWholeBufferMs = 1000;
+
+  ReadPacing(std::uint32_t bufferSize, std::uint64_t nowMs);
+
+  // Whether the next read asks for a whole buffer without asking first.
+  bool WholeBuffers() const { return whole_; }
+  // A read asked for at `askedMs` brought `bytes` at `nowMs`.
+  void Read(std::uint32_t bytes, std::uint64_t askedMs, std::uint64_t nowMs);
+
+ private:
+  std::uint64_t bufferSize_;
+  std::uint64_t since_;      // the start of the second watched
+  std::uint64_t bytes_ = 0;  // what came since then
+  bool whole_ = false;
+};
 
 }  // namespace zarvelo

@@ -1,6 +1,6 @@
 // The download service's decisions: what is retried and after how long,
 // what counts as a web page rather than the plug-in, header values, and
-// which proxy challenge gets the user's logon.
+// which proxy challenge gets the user's logon, and how the body is read.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -144,6 +144,37 @@ TEST(SendAgainPolicy, WhatWindowsAsksToResendGoesOutAgainAtMostThreeTimes) {
   // Refused TLS versions: 1.3 is dropped, 1.2 never is.
   EXPECT_EQ(TlsFallback(TlsVersions::kTls12And13), TlsVersions::kTls12);
   EXPECT_EQ(TlsFallback(TlsVersions::kTls12), TlsVersions::kNone);
+}
+
+TEST(ReadPacing, WholeBuffersOnlyWhileTheLinkBringsOneWithinASecond) {
+  constexpr std::uint32_t kBuffer = 64 * 1024;
+  struct Case {
+    const char* link;
+    std::uint32_t bytes;    // per read
+    std::uint64_t everyMs;  // a read each
+    bool whole;             // after two seconds of it
+  } cases[] = {
+      {"loopback", 16 * 1024, 1, true},
+      {"a buffer a second", 8 * 1024, 125, true},
+      {"a little slower", 8 * 1024, 126, false},
+      {"a trickle", 512, 100, false},
+  };
+  for (const Case& c : cases) {
+    ReadPacing pacing(kBuffer, 0);
+    for (std::uint64_t now = 0; now < 2000; now += c.everyMs)
+      pacing.Read(c.bytes, now, now + c.everyMs);
+    EXPECT_EQ(pacing.WholeBuffers(), c.whole) << c.link;
+  }
+  // A whole buffer that took longer than a second: back to asking first.
+  ReadPacing pacing(kBuffer, 0);
+  pacing.Read(kBuffer / 2, 0, 100);
+  EXPECT_FALSE(pacing.WholeBuffers());
+  pacing.Read(kBuffer / 2, 100, 200);
+  EXPECT_TRUE(pacing.WholeBuffers());
+  pacing.Read(kBuffer, 200, 1201);
+  EXPECT_FALSE(pacing.WholeBuffers());
+  pacing.Read(kBuffer / 2, 1201, 1300);
+  EXPECT_FALSE(pacing.WholeBuffers()) << "half a buffer since";
 }
 
 TEST(PluginBody, WebPagesAreToldApartFromThePlugin) {

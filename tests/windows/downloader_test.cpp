@@ -183,6 +183,8 @@ const ModeCase kModeCases[] = {
     {"500", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
     {"empty", kDefaultSize, 0, FileAfter::kEmpty, 1, 0},
     {"truncated", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
+    // Cut while whole buffers are read without asking first.
+    {"truncated", 1500000, kInetEDownloadFailure, FileAfter::kAbsent, 3, 4},
     // Without a length its end cannot be told from a cut.
     {"nolength", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
     {"refuse", kDefaultSize, kInetECannotConnect, FileAfter::kAbsent, 0, 4},

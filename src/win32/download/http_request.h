@@ -46,7 +46,7 @@ struct Completion {
 
 class AsyncHttp {
  public:
-  static constexpr DWORD kBufferSize = 64 * 1024;
+  static constexpr DWORD kBufferSize = 256 * 1024;
 
   // Setting `cancel` (an event) ends any wait at once.
   explicit AsyncHttp(HANDLE cancel);

@@ -181,24 +181,30 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
   ULONGLONG lastReport = ::GetTickCount64();
   ULONGLONG lastByte = lastReport;
   ReportProgress(shared, 0, length.value_or(0));
+  ReadPacing pacing(AsyncHttp::kBufferSize, lastByte);
   for (;;) {
-    // Waiting for what is there, then reading just that, keeps each read
-    // from waiting on the network.
     const DWORD left = Remaining(started, t.attemptDeadlineMs);
-    const DWORD stallLeft = Remaining(lastByte, t.stallTimeoutMs);
-    const Completion available = http.QueryAvailable(stallLeft < left ? stallLeft : left);
-    if (!available.done()) return Interrupted(available.wait);
-    if (!available.status.ok() || available.value == 0) {
-      if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
-      if (!available.status.ok()) return WinHttpFailure(available.status);
-      break;
+    DWORD size = AsyncHttp::kBufferSize;
+    if (!pacing.WholeBuffers()) {
+      // Waiting for what is there, then reading just that, keeps the read
+      // from waiting on the network.
+      const DWORD stallLeft = Remaining(lastByte, t.stallTimeoutMs);
+      const Completion available = http.QueryAvailable(stallLeft < left ? stallLeft : left);
+      if (!available.done()) return Interrupted(available.wait);
+      if (!available.status.ok() || available.value == 0) {
+        if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
+        if (!available.status.ok()) return WinHttpFailure(available.status);
+        break;
+      }
+      size = available.value;
     }
-    const Completion read =
-        http.Read(available.value, t.stallTimeoutMs < left ? t.stallTimeoutMs : left);
+    const ULONGLONG readAsked = ::GetTickCount64();
+    const Completion read = http.Read(size, t.stallTimeoutMs < left ? t.stallTimeoutMs : left);
     if (!read.done()) return Interrupted(read.wait);
     if (!read.status.ok()) return WinHttpFailure(read.status);
     const DWORD got = read.value;
     if (got == 0) break;
+    pacing.Read(got, readAsked, ::GetTickCount64());
     // A body that grows past the largest plug-in is not one.
     if (got > t.maxBytes - received) return notThePlugin;
     sniffer.Feed(http.buffer(), got);
