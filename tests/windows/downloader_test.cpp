@@ -23,6 +23,7 @@
 #include "win32/background_threads.h"
 #include "win32/cng/sha256.h"
 #include "win32/download/win32_downloader.h"
+#include "win32/download/winhttp_errors.h"
 #include "win32/long_path.h"
 #include "win32/win32_file_system.h"
 #include "windows/test_files.h"
@@ -209,6 +210,38 @@ const ModeCase kModeCases[] = {
     // Never stalled, ended by the deadline.
     {"trickle", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1, 0},
 };
+
+// Failures a loopback server cannot cause, as Windows reports them: the code
+// the dialog shows, and the kind that decides whether it is tried again.
+TEST(WinHttpFailures, WindowsOnlyFailuresAreReportedAsTheUrlServiceDoes) {
+  struct Case {
+    DWORD error;
+    AttemptEnd end;
+    std::int32_t result;
+  } cases[] = {
+      {ERROR_WINHTTP_NAME_NOT_RESOLVED, AttemptEnd::kNameNotResolved, kInetEResourceNotFound},
+      {WSAENETUNREACH, AttemptEnd::kOther, kInetECannotConnect},
+      {WSAEHOSTUNREACH, AttemptEnd::kOther, kInetECannotConnect},
+      {WSAECONNABORTED, AttemptEnd::kDropped, kInetEDownloadFailure},
+      {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, AttemptEnd::kDropped, kInetEDownloadFailure},
+      {ERROR_WINHTTP_TIMEOUT, AttemptEnd::kStalled, kInetEConnectionTimeout},
+      {WSAETIMEDOUT, AttemptEnd::kStalled, kInetEConnectionTimeout},
+      {ERROR_WINHTTP_SECURE_CERT_REVOKED, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_SECURE_CERT_REV_FAILED, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_SECURE_FAILURE_PROXY, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED_PROXY, AttemptEnd::kSecurity, kInetESecurityProblem},
+      {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, AttemptEnd::kOther, kInetEInvalidUrl},
+      {ERROR_WINHTTP_OPERATION_CANCELLED, AttemptEnd::kOther, kEAbort},
+      {ERROR_WINHTTP_AUTODETECTION_FAILED, AttemptEnd::kOther, kInetEDownloadFailure},
+  };
+  for (const Case& c : cases) {
+    const AttemptOutcome outcome = WinHttpFailure(Status(c.error));
+    EXPECT_EQ(outcome.end, c.end) << c.error;
+    EXPECT_EQ(outcome.result, c.result) << c.error;
+  }
+}
 
 Sha256Digest Sha256Of(const std::string& bytes) {
   Sha256 hash;
