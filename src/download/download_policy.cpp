@@ -124,4 +124,3 @@ void ReadPacing::Read(std::uint32_t bytes, std::uint64_t askedMs, std::uint64_t 
 }
 
 }  // namespace zarvelo
-

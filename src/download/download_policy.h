@@ -116,7 +116,7 @@ ProxyPlan ChooseProxy(const ProxySettings& settings);
 // was asked for or the body ends, so on a slow link a read larger than what
 // has arrived can outlast the stall limit: there the download asks what is
 // available first and reads just that. That costs a second round trip per
-// read, a third of the time on a fast link, so once a whole buffer arrived
+// read, which on a fast link takes longer than the reads, so once a whole buffer arrived
 // within a second, whole buffers are read without asking, until one takes
 // longer than that.
 class ReadPacing {

@@ -70,7 +70,8 @@ PLUGIN_PATH = "/down/Zarvelo_CDRplugin.gip"
 DEFAULT_SIZE = 300000
 MODES = ("ok", "404", "500", "empty", "truncated", "nolength", "stall", "slow",
          "refuse", "untrusted", "redirect-http", "login", "login-untyped", "drop", "503",
-         "oversized", "endless", "chunked", "gzip", "trickle", "206", "chunked-cut")
+         "oversized", "endless", "chunked", "gzip", "trickle", "206", "chunked-cut",
+         "stall-late")
 # Modes that fail the first n requests, then answer as another mode.
 FAULT_MODES = ("drop", "503")
 LOGIN_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Wi-Fi login</title></head>"
@@ -355,9 +356,10 @@ def answer(conn, state, mode, body, signature, data_port):
     elif mode == "nolength":
         send_head(conn, 200, "OK")
         conn.sendall(body)
-    elif mode == "stall":
+    elif mode in ("stall", "stall-late"):
         send_head(conn, 200, "OK", len(body))
-        conn.sendall(body[:STALL_BYTES])
+        # Late: half the body first, so a fast client is well into it.
+        conn.sendall(body[:STALL_BYTES if mode == "stall" else len(body) // 2])
         wait_for_client_to_leave(conn, state, STALL_LIMIT)
     elif mode == "slow":
         send_head(conn, 200, "OK", len(body))

@@ -192,6 +192,7 @@ const ModeCase kModeCases[] = {
     {"untrusted", kDefaultSize, kInetESecurityProblem, FileAfter::kAbsent, 0, 0},
     {"redirect-http", kDefaultSize, kInetERedirectFailed, FileAfter::kAbsent, 1, 0},
     {"stall", kDefaultSize, kInetEConnectionTimeout, FileAfter::kAbsent, 1, 0},
+    {"stall-late", 1500000, kInetEConnectionTimeout, FileAfter::kAbsent, 1, 0},
     {"login", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
     {"login-untyped", kDefaultSize, kInetEDownloadFailure, FileAfter::kAbsent, 1, 0},
     {"drop?n=1", kDefaultSize, 0, FileAfter::kBody, 2, 1},

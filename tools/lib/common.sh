@@ -201,8 +201,15 @@ build_preset() {
   local preset=$1
   shift
   pushd "$ROOT" >/dev/null
+  # One build of a folder at a time: tools/test builds the native preset
+  # while its release test may run tools/check-host, which builds there too.
+  local lock
+  mkdir -p "$ROOT/build"
+  exec {lock}>"$ROOT/build/.$preset.lock"
+  flock "$lock"
   quietly cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$(nproc)" ${1:+--target "$@"}
+  exec {lock}>&-
   popd >/dev/null
 }
 

@@ -203,7 +203,10 @@ AttemptOutcome Attempt(const std::shared_ptr<Transfer>& shared, AsyncHttp& http,
     if (!read.done()) return Interrupted(read.wait);
     if (!read.status.ok()) return WinHttpFailure(read.status);
     const DWORD got = read.value;
-    if (got == 0) break;
+    if (got == 0) {
+      if (Stalled(lastByte, t.stallTimeoutMs)) return Stall();
+      break;
+    }
     pacing.Read(got, readAsked, ::GetTickCount64());
     // A body that grows past the largest plug-in is not one.
     if (got > t.maxBytes - received) return notThePlugin;
