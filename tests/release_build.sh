@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What a vendor ships, checked from this source tree and a copy of it in
 # another folder, as two clones would be:
-#   - both copies build byte-identical installers, and tools/build says that
-#     they check no plug-in signature and are unsigned;
+#   - tools/build says that its installers check no plug-in signature and
+#     are unsigned;
 #   - dist/SHA256SUMS checks with sha256sum -c;
 #   - tools/release refuses, leaving no installer in dist/, without the
 #     publisher key, without a way to sign, with half of the token's way,
@@ -16,8 +16,11 @@
 #     verify with SHA-256 time stamps, their digests check, their imports and
 #     resources still pass, and the summary says that Windows' trust was not
 #     checked;
-#   - an unsigned build after a release is the unsigned build again, the
-#     staging address in the cache notwithstanding;
+#   - this tree, built with the release's key, makes the same bytes as the
+#     copy's release made before signing: two folders, one build from
+#     nothing, byte-identical installers;
+#   - an unsigned build after that is the unsigned build again, a staging
+#     address in the cache notwithstanding;
 #   - tools/check-host passes a good loopback host and two limited to one
 #     TLS 1.2 suite of Windows 7's, and fails one that sends no intermediate
 #     certificate, one with only post-Windows 7 suites, a plug-in over the
@@ -53,8 +56,9 @@ copy_tree() {
   (cd "$ROOT" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -c) |
     tar -x -C "$1"
 }
-# The first tree is this one: tools/test has just built it, so its build is
-# quick. The copy holds the same files, uncommitted changes included.
+# The first tree is this one: tools/test has just built it, so its builds
+# are quick. The copy holds the same files, uncommitted changes included,
+# and builds only its release, from nothing.
 A=$ROOT
 B="$WORK/second clone/zarvelo"
 copy_tree "$B"
@@ -75,17 +79,18 @@ run_tool() {  # run_tool TOOL TREE [VAR=VALUE...]: tools/TOOL in TREE, with only
 }
 build() { run_tool build "$@"; }
 release() { run_tool release "$@"; }
+# same_installers DIR: dist/ of A holds the installers in DIR/x64 and DIR/x86.
 same_installers() {
-  cmp "$A/dist/x64/$EXE" "$B/dist/x64/$EXE" && cmp "$A/dist/x86/$EXE" "$B/dist/x86/$EXE"
+  cmp "$A/dist/x64/$EXE" "$1/x64/$EXE" && cmp "$A/dist/x86/$EXE" "$1/x86/$EXE"
 }
 digests_check() { (cd "$1/dist" && sha256sum -c SHA256SUMS); }
 
 build "$A" || { cat "$WORK/build.log"; echo "release: 0 passed, 1 failed"; exit 1; }
-build "$B"
-check "two trees build byte-identical installers" same_installers
 check "tools/build says its installers check no plug-in signature and are unsigned" \
   grep -q "check no plug-in signature and are unsigned" "$WORK/build.log"
 check "SHA256SUMS checks with sha256sum -c" digests_check "$A"
+mkdir -p "$WORK/unsigned"
+cp -r "$A/dist/x64" "$A/dist/x86" "$WORK/unsigned/"
 
 # A throwaway authority, an intermediate one, and certificates they issued.
 P="$WORK/pki"
@@ -262,8 +267,20 @@ mkdir -p "$OUT/x64" "$OUT/x86"
 cp "$B/dist/x64/$EXE" "$OUT/x64/$EXE"
 cp "$B/dist/x86/$EXE" "$OUT/x86/$EXE"
 
-build "$B"
-check "an unsigned build after a release is the unsigned build" same_installers
+# tools/release leaves its unsigned installers in B's build/release/ARCH:
+# A, built with the same key, must make the same bytes.
+build "$A" ZARVELO_PAYLOAD_PUBLIC_KEY="$KEY/public.pem"
+mkdir -p "$WORK/released"
+for arch in x64 x86; do
+  mkdir -p "$WORK/released/$arch"
+  cp "$B/build/release/$arch/$EXE" "$WORK/released/$arch/$EXE"
+done
+check "two trees build byte-identical installers" same_installers "$WORK/released"
+# Then an unsigned build, with a staging address in the x64 preset's cache.
+(cd "$A" && cmake --preset x64 "-DZARVELO_DOWNLOAD_URL=$STAGING" >/dev/null)
+build "$A"
+check "an unsigned build after a keyed one is the unsigned build, a staging address notwithstanding" \
+  same_installers "$WORK/unsigned"
 
 # Loopback download hosts with a certificate for 127.0.0.1 from an
 # intermediate authority: a good one, one that sends no intermediate, one
