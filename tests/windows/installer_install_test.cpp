@@ -558,9 +558,9 @@ TEST(InstallerInstall, EndedAtAnyMomentTheNameHoldsAWholePlugin) {
     EXPECT_FALSE(Exists(profile.plugin(k2020) + L".old"));
     EXPECT_FALSE(Exists(profile.download())) << "the download is left in TEMP";
     if (Exists(profile.plugin(k2020) + L".download")) {
-      // Ended in the instant between the staged file's making (or the end
-      // of its delete mark) and the next step, which no file system makes
-      // one: the next install clears it.
+      // Ended between making the staged file and marking it for deletion,
+      // or between unmarking it and its rename: no file system makes
+      // either pair one step. The next install clears it.
       InstallerSession again(profile);
       ASSERT_TRUE(again.window());
       ExpectInstalled(PressAndWait(again, L"安装到 2020"), profile, k2020, kSize);
