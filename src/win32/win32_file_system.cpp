@@ -69,24 +69,6 @@ std::wstring NativePath(const std::wstring& path) {
   return native;
 }
 
-bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
-  FILE_DISPOSITION_INFO dispose{};
-  dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
-  return ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
-}
-
-// Writes all of `size` bytes.
-Status WriteFull(HANDLE file, const char* data, DWORD size) {
-  while (size > 0) {
-    DWORD written = 0;
-    if (!::WriteFile(file, data, size, &written, nullptr)) return LastError();
-    if (written == 0) return Status(ERROR_WRITE_FAULT);
-    data += written;
-    size -= written;
-  }
-  return Status::Ok();
-}
-
 // A rename through a handle (opened with delete access) to `target` that
 // replaces a file there in one step. It is made ready before the staged
 // file loses its delete mark, so that little comes between the two: a
@@ -199,6 +181,30 @@ HANDLE Rewound(const HeldFile& file) {
 
 }  // namespace
 
+FileHandle CreateFresh(const std::wstring& path, DWORD& removeError) {
+  removeError = ::DeleteFileW(path.c_str()) ? ERROR_SUCCESS : ::GetLastError();
+  return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+}
+
+bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+}
+
+Status WriteAll(HANDLE file, const char* data, DWORD size) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data, size, &written, nullptr)) return LastError();
+    if (written == 0) return Status(ERROR_WRITE_FAULT);
+    data += written;
+    size -= written;
+  }
+  return Status::Ok();
+}
+
 Win32HeldFile::~Win32HeldFile() {
   if (file_) SetDeleteOnClose(file_.get(), true);
 }
@@ -248,10 +254,8 @@ Status Win32FileSystem::Stage(const HeldFile& source, const std::wstring& stagin
     return LastError();
   }
   const std::wstring to = ExtendedPath(staging);
-  // Only the name goes: a hard link planted here keeps its file's bytes.
-  const DWORD removeError = ::DeleteFileW(to.c_str()) ? ERROR_SUCCESS : ::GetLastError();
-  FileHandle file(::CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD removeError = ERROR_SUCCESS;
+  FileHandle file = CreateFresh(to, removeError);
   if (!file) {
     const Status failure = LastError();
     // A name that could not be removed says why better than "exists".
@@ -270,7 +274,7 @@ Status Win32FileSystem::Stage(const HeldFile& source, const std::wstring& stagin
       readFailed = true;
       return LastError();
     }
-    const Status written = WriteFull(made->handle(), buffer.get(), got);
+    const Status written = WriteAll(made->handle(), buffer.get(), got);
     if (!written.ok()) return written;
     if (got < kCopyChunk) break;
   }

@@ -15,6 +15,24 @@
 
 namespace zarvelo::win32 {
 
+// File steps shared with the download's own file (partial_file.h).
+
+// `path` (in its "\\?\" form) made anew: whatever had the name goes first,
+// then a file is created that cannot be one that already existed, for
+// reading, writing and deletion, shared for reading only. Only the name
+// goes: a hard link planted there keeps its file's bytes. `removeError`
+// says why the old name could not go, when it could not; on failure the
+// last error is the creation's.
+FileHandle CreateFresh(const std::wstring& path, DWORD& removeError);
+
+// Marks the file of `file` (opened with delete access) for deletion when
+// its last handle closes, or takes the mark off. Through the handle, so it
+// cannot hit a file of the same name made since.
+bool SetDeleteOnClose(HANDLE file, bool deleteOnClose);
+
+// Writes all of `size` bytes.
+Status WriteAll(HANDLE file, const char* data, DWORD size);
+
 // A file held through a handle with read and delete access: marked for
 // deletion and closed when dropped.
 class Win32HeldFile : public HeldFile {

@@ -41,11 +41,9 @@ bool NameIsHeld(const std::wstring& path, Status failure) {
 }  // namespace
 
 Status PartialFile::CreateAt(const std::wstring& path) {
-  const std::wstring extended = ExtendedPath(path);
-  // If this fails, creating the file says why.
-  ::DeleteFileW(extended.c_str());
-  file_.reset(::CreateFileW(extended.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                            FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // If the old name cannot go, creating the file says why.
+  DWORD removeError = ERROR_SUCCESS;
+  file_ = CreateFresh(ExtendedPath(path), removeError);
   return file_ ? Status::Ok() : LastError();
 }
 
@@ -69,7 +67,7 @@ Status PartialFile::Create(const std::wstring& path) {
   // Marked for deletion from the start, so the system removes it even when
   // the process ends in the middle of a transfer (the user closed the
   // window while the server stalled).
-  markedForDeletion_ = MarkForDeletion(true).ok();
+  markedForDeletion_ = SetDeleteOnClose(file_.get(), true);
   return Status::Ok();
 }
 
@@ -86,15 +84,7 @@ Status PartialFile::Write(const char* data, DWORD size) {
     if (!hashed.ok()) return hashed;
   }
   size_ += size;
-  while (size > 0) {
-    DWORD written = 0;
-    const Status wrote = Check(::WriteFile(file_.get(), data, size, &written, nullptr));
-    if (!wrote.ok()) return wrote;
-    if (written == 0) return Status(ERROR_WRITE_FAULT);
-    data += written;
-    size -= written;
-  }
-  return Status::Ok();
+  return WriteAll(file_.get(), data, size);
 }
 
 Result<std::shared_ptr<HeldFile>> PartialFile::Keep(Sha256Digest& digest) {
@@ -107,15 +97,6 @@ Result<std::shared_ptr<HeldFile>> PartialFile::Keep(Sha256Digest& digest) {
   // the holder lets go, or the process ends.
   auto held = std::make_shared<Win32HeldFile>(std::move(file_), size_);
   return std::shared_ptr<HeldFile>(std::move(held));
-}
-
-Status PartialFile::MarkForDeletion(bool deleteOnClose) {
-  // Through our own handle: this cannot hit a file of the same name that
-  // someone else created after us.
-  FILE_DISPOSITION_INFO dispose{};
-  dispose.DeleteFile = deleteOnClose ? TRUE : FALSE;
-  return Check(
-      ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof dispose));
 }
 
 }  // namespace zarvelo::win32

@@ -45,7 +45,6 @@ class PartialFile {
  private:
   // Why `path` could not be made new, if it could not.
   Status CreateAt(const std::wstring& path);
-  Status MarkForDeletion(bool deleteOnClose);
 
   std::wstring path_;
   FileHandle file_;
